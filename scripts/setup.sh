@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Makes a fresh Debian 12 machine ready to build and test both programs.
+# Safe to run again: every step checks or is idempotent. Needs root.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+export DEBIAN_FRONTEND=noninteractive
+
+if [ "$(id -u)" != 0 ]; then
+  echo "setup.sh must run as root (it installs Debian packages)" >&2
+  exit 1
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+
+packages=(
+  build-essential g++ cmake ninja-build pkg-config git ca-certificates
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libcurl4-openssl-dev nlohmann-json3-dev libboost-dev googletest libgtest-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  wine wine32 wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
+  fonts-noto-cjk fonts-wqy-zenhei
+  ffmpeg chromium nsis
+)
+# npm only fetches a test fixture; a machine with its own Node.js keeps it.
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The 32-bit Windows ffmpeg is a test fixture only: the Windows tests run it under Wine.
+fixture="$here/build/fixtures/win32-ffmpeg"
+if [ ! -f "$fixture/ffmpeg.exe" ]; then
+  mkdir -p "$fixture/npm"
+  (cd "$fixture/npm" && npm install --no-audit --no-fund --silent @ffmpeg-installer/win32-ia32@4.1.0)
+  cp "$fixture/npm/node_modules/@ffmpeg-installer/win32-ia32/ffmpeg.exe" "$fixture/ffmpeg.exe"
+fi
+echo "setup: ready"

@@ -1,0 +1,26 @@
+#pragma once
+// Where the platform and the maker's servers are, and how the browser is started. Read once at
+// start from data/config.ini (UTF-8, section [config]); QIONGZHI_<KEY> in the environment wins.
+#include <string>
+
+namespace qz::app {
+
+struct Config {
+  std::string live_host = "live.platform.invalid";
+  std::string replay_cdn = "https://replay.platform.invalid";
+  std::string tool_host = "tools.maker.invalid";
+  std::string update_primary = "https://update.maker.invalid/";
+  std::string update_mirror1 = "https://mirror1.maker.invalid/";
+  std::string update_mirror2 = "https://mirror2.maker.invalid/";
+  std::string quote_url = "https://v1.hitokoto.cn/";
+  std::string browser_download_host = "www.google.cn";
+  std::string browser_path;
+  std::string browser_flags;
+  bool browser_headless = false;
+  int browser_port = 9222;
+
+  // Defaults, then the file under `program_folder`, then the environment.
+  static Config load(const std::string& program_folder);
+};
+
+}  // namespace qz::app

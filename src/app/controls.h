@@ -1,0 +1,37 @@
+#pragma once
+// The main window's controls as data: every back end draws this table and nothing else.
+#include <span>
+#include <string_view>
+
+namespace qz::app {
+
+enum class ControlKind { Label, TransparentLabel, Edit, Button, Hyperlink, StatusBar };
+
+enum ControlStyle : unsigned {
+  kPlain = 0,
+  kReadOnly = 1u << 0,     // selectable and copyable, not typed into
+  kMultiLine = 1u << 1,
+  kWhiteOnBlack = 1u << 2,
+  kCentred = 1u << 3,
+};
+
+struct ControlSpec {
+  std::string_view name;
+  ControlKind kind;
+  int x, y, width, height;  // client coordinates; the status bar docks at the bottom instead
+  std::string_view text;    // initial text or caption; "\r\n" breaks label lines
+  unsigned style;
+};
+
+// In the order of the layout table.
+std::span<const ControlSpec> main_window_controls();
+const ControlSpec* find_control(std::string_view name);
+
+// The edit boxes in the window's control order: the order in which settings are saved and loaded.
+std::span<const std::string_view> edit_boxes_in_control_order();
+
+inline constexpr std::string_view kDisplayBox = "编辑框_显示";
+inline constexpr std::string_view kStatusBar = "状态条1";
+inline constexpr int kStatusBarParts = 3;
+
+}  // namespace qz::app

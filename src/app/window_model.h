@@ -1,0 +1,66 @@
+#pragma once
+// The one way any part of the program touches the screen. Texts live here, guarded by a lock, so
+// any thread may read or write them; a back end observes the changes and carries them to its
+// widgets on its own UI thread. Clicks come back from the back end by control name.
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace qz::app {
+
+struct ControlChange {
+  enum class What { Text, StatusPart, Caption };
+  What what;
+  std::string name;  // control name (Text)
+  int part = 0;      // status-bar part (StatusPart)
+};
+
+class WindowObserver {
+ public:
+  virtual ~WindowObserver() = default;
+  // Called on the writing thread, outside the model's lock: marshal, do not block.
+  virtual void control_changed(const ControlChange& change) = 0;
+};
+
+class WindowModel {
+ public:
+  WindowModel();  // controls with their initial texts from the control table
+
+  // Text of an edit box, the caption of a button or label; empty for an unknown name.
+  std::string text(std::string_view name) const;
+  // Replaces the whole text. An unknown name is ignored.
+  void set_text(std::string_view name, std::string text);
+  // What the user typed, reported by a back end: stored without echoing back to it.
+  void set_text_from_ui(std::string_view name, std::string text);
+
+  std::string status_part(int part) const;
+  void set_status_part(int part, std::string text);
+
+  std::string caption() const;
+  void set_caption(std::string caption);
+
+  // Runs `action` under the model's lock with the current text of `name` and stores what it
+  // returns, so a read-extend-write is one step for other writers using this call.
+  void update_text(std::string_view name, const std::function<std::string(const std::string&)>& action);
+
+  using ClickHandler = std::function<void()>;
+  void on_click(std::string_view name, ClickHandler handler);
+  // Called by back ends on the UI thread. A control without a handler does nothing.
+  void click(std::string_view name);
+
+  void set_observer(WindowObserver* observer);
+
+ private:
+  void notify(const ControlChange& change);
+
+  mutable std::mutex mutex_;
+  std::map<std::string, std::string, std::less<>> texts_;
+  std::map<int, std::string> status_parts_;
+  std::string caption_;
+  std::map<std::string, ClickHandler, std::less<>> handlers_;
+  WindowObserver* observer_ = nullptr;
+};
+
+}  // namespace qz::app

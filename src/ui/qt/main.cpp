@@ -1,0 +1,26 @@
+#include <QApplication>
+
+#include "app/application.h"
+#include "platform/paths.h"
+#include "platform/system.h"
+#include "ui/qt/qt_desktop.h"
+#include "ui/qt/qt_main_window.h"
+
+int main(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  qz::app::WindowModel model;
+  qz::ui::QtDesktop desktop;
+  qz::app::Application app(model, desktop, qz::platform::program_folder());
+  if (!app.start()) return 0;
+
+  qz::ui::QtMainWindow window(model);
+  desktop.set_owner(&window);
+  window.on_close = [&app] {
+    app.window_closing();
+    qz::platform::exit_process_now(0);
+  };
+  window.show();
+  app.window_created();
+  desktop.post([&app] { app.startup_step(); }, 1000);
+  return qt.exec();
+}

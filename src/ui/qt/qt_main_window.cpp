@@ -1,0 +1,143 @@
+#include "ui/qt/qt_main_window.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "app/identity.h"
+#include "ui/qt/qt_text.h"
+
+namespace qz::ui {
+
+using app::ControlKind;
+
+QtMainWindow::QtMainWindow(app::WindowModel& model) : model_(model) {
+  build();
+  model_.set_observer(this);
+}
+
+QtMainWindow::~QtMainWindow() { model_.set_observer(nullptr); }
+
+void QtMainWindow::build() {
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+  for (const app::ControlSpec& spec : app::main_window_controls()) {
+    if (spec.kind == ControlKind::StatusBar) continue;
+    QWidget* widget = make_control(spec, client);
+    widget->setObjectName(to_qt(spec.name));
+    widget->setGeometry(spec.x, spec.y, spec.width, spec.height);
+    controls_.emplace(std::string(spec.name), widget);
+  }
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName(to_qt(app::kStatusBar));
+  bar->setSizeGripEnabled(false);
+  for (int part = 0; part < app::kStatusBarParts; ++part) {
+    auto* label = new QLabel(bar);
+    label->setObjectName(QStringLiteral("%1#%2").arg(to_qt(app::kStatusBar)).arg(part));
+    bar->addWidget(label, part == app::kStatusBarParts - 1 ? 1 : 0);
+    label->setMinimumWidth(part == app::kStatusBarParts - 1 ? 0 : 120);
+    parts_.push_back(label);
+  }
+  setStatusBar(bar);
+  setWindowTitle(to_qt(model_.caption()));
+  resize(app::kWindowWidth, app::kWindowHeight);
+}
+
+QWidget* QtMainWindow::make_control(const app::ControlSpec& spec, QWidget* parent) {
+  const std::string name(spec.name);
+  const QString text = to_qt_lines(model_.text(name));
+  switch (spec.kind) {
+    case ControlKind::Label:
+    case ControlKind::TransparentLabel: {
+      auto* label = new QLabel(text, parent);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      if (spec.kind == ControlKind::TransparentLabel) label->setAttribute(Qt::WA_TranslucentBackground);
+      return label;
+    }
+    case ControlKind::Hyperlink: {
+      auto* link = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()), parent);
+      link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+      connect(link, &QLabel::linkActivated, this, [this, name] { model_.click(name); });
+      return link;
+    }
+    case ControlKind::Button: {
+      auto* button = new QPushButton(text, parent);
+      connect(button, &QPushButton::clicked, this, [this, name] { model_.click(name); });
+      return button;
+    }
+    case ControlKind::Edit:
+      if (spec.style & app::kMultiLine) {
+        auto* box = new QPlainTextEdit(text, parent);
+        box->setReadOnly(spec.style & app::kReadOnly);
+        if (spec.style & app::kWhiteOnBlack)
+          box->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: white; }"));
+        return box;
+      } else {
+        auto* box = new QLineEdit(text, parent);
+        box->setReadOnly(spec.style & app::kReadOnly);
+        if (spec.style & app::kCentred) box->setAlignment(Qt::AlignCenter);
+        connect(box, &QLineEdit::textEdited, this,
+                [this, name](const QString& t) { model_.set_text_from_ui(name, from_qt(t)); });
+        return box;
+      }
+    case ControlKind::StatusBar: break;
+  }
+  return new QWidget(parent);
+}
+
+QWidget* QtMainWindow::control(const std::string& name) const {
+  const auto it = controls_.find(name);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+QLabel* QtMainWindow::status_part(int part) const {
+  return part >= 0 && part < static_cast<int>(parts_.size()) ? parts_[part] : nullptr;
+}
+
+void QtMainWindow::control_changed(const app::ControlChange& change) {
+  QMetaObject::invokeMethod(this, [this, change] { apply(change); }, Qt::QueuedConnection);
+}
+
+void QtMainWindow::apply(const app::ControlChange& change) {
+  switch (change.what) {
+    case app::ControlChange::What::Caption: setWindowTitle(to_qt(model_.caption())); break;
+    case app::ControlChange::What::StatusPart:
+      if (QLabel* label = status_part(change.part)) label->setText(to_qt(model_.status_part(change.part)));
+      break;
+    case app::ControlChange::What::Text: apply_text(change.name); break;
+  }
+}
+
+void QtMainWindow::apply_text(const std::string& name) {
+  QWidget* widget = control(name);
+  const std::string text = model_.text(name);
+  if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+    const QString t = to_qt(text);
+    if (line->text() != t) line->setText(t);
+  } else if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+    box->setPlainText(to_qt_lines(text));
+    box->verticalScrollBar()->setValue(box->verticalScrollBar()->maximum());
+  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    button->setText(to_qt(text));
+  } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(to_qt_lines(text));
+  }
+}
+
+void QtMainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (sized_) return;
+  sized_ = true;
+  // The outer size counts the frame the window manager adds; keep the whole at 688 x 537.
+  const QSize frame = frameGeometry().size() - geometry().size();
+  setFixedSize(app::kWindowWidth - frame.width(), app::kWindowHeight - frame.height());
+}
+
+void QtMainWindow::closeEvent(QCloseEvent* event) {
+  if (on_close) on_close();
+  event->accept();
+}
+
+}  // namespace qz::ui

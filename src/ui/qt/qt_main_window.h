@@ -1,0 +1,46 @@
+#pragma once
+// Draws the window model with Qt Widgets: the control table at its positions, texts carried over
+// from the model on the UI thread, clicks and typing carried back.
+#include <QMainWindow>
+#include <QLabel>
+#include <QStatusBar>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "app/controls.h"
+#include "app/window_model.h"
+
+namespace qz::ui {
+
+class QtMainWindow final : public QMainWindow, public app::WindowObserver {
+  Q_OBJECT
+ public:
+  explicit QtMainWindow(app::WindowModel& model);
+  ~QtMainWindow() override;
+
+  // Runs when the user closes the window; the program normally ends the process there.
+  std::function<void()> on_close;
+
+  QWidget* control(const std::string& name) const;
+  QLabel* status_part(int part) const;
+
+  void control_changed(const app::ControlChange& change) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void build();
+  QWidget* make_control(const app::ControlSpec& spec, QWidget* parent);
+  void apply(const app::ControlChange& change);
+  void apply_text(const std::string& name);
+
+  app::WindowModel& model_;
+  std::map<std::string, QWidget*, std::less<>> controls_;
+  std::vector<QLabel*> parts_;
+  bool sized_ = false;
+};
+
+}  // namespace qz::ui
