@@ -18,7 +18,6 @@ Application::Application(WindowModel& window, Desktop& desktop, std::string prog
     : ctx_{window, desktop, std::move(program_folder), {}, {}} {
   ctx_.config = Config::load(ctx_.program_folder);
   register_click_handlers();
-  install_subsystems(*this);
 }
 
 Application::~Application() {

@@ -1,7 +1,7 @@
 #pragma once
 // The frame of the process: start, the main window's created handler, the start-up step one
 // second after the window opened, and the closing handler. Other subsystems plug into the
-// hooks at the places where their work belongs in that order (see wiring.cpp).
+// hooks at the places where their work belongs in that order (install_subsystems, wiring.cpp).
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -59,7 +59,8 @@ class Application {
   std::vector<std::thread> threads_;
 };
 
-// Fills the hooks and click handlers of every subsystem. Defined in wiring.cpp.
+// Fills the hooks and click handlers of every subsystem; the programs call it right after
+// constructing the application. Defined in wiring.cpp (library qz_core).
 void install_subsystems(Application& app);
 
 }  // namespace qz::app

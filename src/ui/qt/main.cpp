@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   qz::app::WindowModel model;
   qz::ui::QtDesktop desktop;
   qz::app::Application app(model, desktop, qz::platform::program_folder());
+  qz::app::install_subsystems(app);
   if (!app.start()) return 0;
 
   qz::ui::QtMainWindow window(model);
