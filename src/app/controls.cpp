@@ -7,7 +7,7 @@ namespace {
 
 using K = ControlKind;
 
-constexpr std::array<ControlSpec, 24> kControls{{
+constexpr std::array<ControlSpec, 30> kControls{{
     {"透明标签1", K::TransparentLabel, 4, 19, 116, 16, "琼枝直播分享链接：", kPlain},
     {"编辑框_url", K::Edit, 141, 16, 435, 32, "", kPlain},
     {"按钮3", K::Button, 416, 48, 96, 32, "打开直播间", kPlain},
@@ -36,6 +36,13 @@ constexpr std::array<ControlSpec, 24> kControls{{
     {"按钮4", K::Button, 504, 440, 96, 40, "手动初始化", kPlain},
     {"编辑框_google", K::Edit, 8, 448, 480, 32, "", kPlain},
     {"状态条1", K::StatusBar, 0, 0, 0, 0, "", kPlain},
+    // The notice area fills the free space left of the hyperlink, below the display box.
+    {"标签_公告", K::Label, 4, 380, 232, 20, "", kPlain},
+    {"图片框_广告", K::Picture, 240, 378, 188, 28, "", kPlain},
+    {"标签_版本", K::Label, 4, 404, 60, 20, "", kPlain},
+    {"标签_服务器", K::Label, 66, 404, 170, 20, "", kPlain},
+    {"标签_更新", K::Label, 4, 426, 130, 20, "", kPlain},
+    {"按钮_打开新版本", K::Button, 136, 424, 100, 22, "打开新版本", kHidden},
 }};
 
 constexpr std::array<std::string_view, 8> kEditBoxOrder{

@@ -5,7 +5,7 @@
 
 namespace qz::app {
 
-enum class ControlKind { Label, TransparentLabel, Edit, Button, Hyperlink, StatusBar };
+enum class ControlKind { Label, TransparentLabel, Edit, Button, Hyperlink, StatusBar, Picture };
 
 enum ControlStyle : unsigned {
   kPlain = 0,
@@ -13,6 +13,7 @@ enum ControlStyle : unsigned {
   kMultiLine = 1u << 1,
   kWhiteOnBlack = 1u << 2,
   kCentred = 1u << 3,
+  kHidden = 1u << 4,       // not shown until the program shows it
 };
 
 struct ControlSpec {
@@ -32,6 +33,14 @@ std::span<const std::string_view> edit_boxes_in_control_order();
 
 inline constexpr std::string_view kDisplayBox = "编辑框_显示";
 inline constexpr std::string_view kStatusBar = "状态条1";
-inline constexpr int kStatusBarParts = 3;
+inline constexpr int kStatusBarParts = 2;
+
+// The notice area: the service notices' own status parts, update label, button and picture.
+inline constexpr std::string_view kNoticePart0 = "标签_版本";      // version display
+inline constexpr std::string_view kNoticePart1 = "标签_服务器";    // server probe message
+inline constexpr std::string_view kNoticePart2 = "标签_公告";      // announcement or quote
+inline constexpr std::string_view kUpdateLabel = "标签_更新";
+inline constexpr std::string_view kOpenNewVersionButton = "按钮_打开新版本";
+inline constexpr std::string_view kAdvertPicture = "图片框_广告";
 
 }  // namespace qz::app

@@ -29,8 +29,6 @@ class Desktop {
   virtual void open_with_default_handler(const std::string& address) = 0;
   // Runs `task` on the UI thread, now or after `delay_ms`.
   virtual void post(std::function<void()> task, int delay_ms = 0) = 0;
-  // Shows a picture (GIF bytes) in the notice area; empty bytes hide it.
-  virtual void show_picture(const std::string& bytes) { (void)bytes; }
 };
 
 }  // namespace qz::app

@@ -5,8 +5,41 @@
 namespace qz::app {
 
 WindowModel::WindowModel() {
-  for (const ControlSpec& c : main_window_controls())
+  for (const ControlSpec& c : main_window_controls()) {
     if (c.kind != ControlKind::StatusBar) texts_.emplace(std::string(c.name), std::string(c.text));
+    visible_.emplace(std::string(c.name), (c.style & kHidden) == 0);
+  }
+}
+
+bool WindowModel::visible(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  const auto it = visible_.find(name);
+  return it != visible_.end() && it->second;
+}
+
+void WindowModel::set_visible(std::string_view name, bool visible) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = visible_.find(name);
+    if (it == visible_.end()) return;
+    it->second = visible;
+  }
+  notify({ControlChange::What::Visibility, std::string(name)});
+}
+
+std::string WindowModel::picture(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  const auto it = pictures_.find(name);
+  return it == pictures_.end() ? std::string() : it->second;
+}
+
+void WindowModel::set_picture(std::string_view name, std::string bytes) {
+  if (!visible_.contains(name)) return;  // the set of names never changes after construction
+  {
+    std::lock_guard lock(mutex_);
+    pictures_[std::string(name)] = std::move(bytes);
+  }
+  notify({ControlChange::What::Picture, std::string(name)});
 }
 
 std::string WindowModel::text(std::string_view name) const {

@@ -11,7 +11,7 @@
 namespace qz::app {
 
 struct ControlChange {
-  enum class What { Text, StatusPart, Caption };
+  enum class What { Text, StatusPart, Caption, Visibility, Picture };
   What what;
   std::string name;  // control name (Text)
   int part = 0;      // status-bar part (StatusPart)
@@ -41,6 +41,13 @@ class WindowModel {
   std::string caption() const;
   void set_caption(std::string caption);
 
+  bool visible(std::string_view name) const;
+  void set_visible(std::string_view name, bool visible);
+
+  // Picture bytes (a GIF) shown by a picture control; empty shows nothing.
+  std::string picture(std::string_view name) const;
+  void set_picture(std::string_view name, std::string bytes);
+
   // Runs `action` under the model's lock with the current text of `name` and stores what it
   // returns, so a read-extend-write is one step for other writers using this call.
   void update_text(std::string_view name, const std::function<std::string(const std::string&)>& action);
@@ -59,6 +66,8 @@ class WindowModel {
   std::map<std::string, std::string, std::less<>> texts_;
   std::map<int, std::string> status_parts_;
   std::string caption_;
+  std::map<std::string, bool, std::less<>> visible_;
+  std::map<std::string, std::string, std::less<>> pictures_;
   std::map<std::string, ClickHandler, std::less<>> handlers_;
   WindowObserver* observer_ = nullptr;
 };

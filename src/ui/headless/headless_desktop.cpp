@@ -67,11 +67,6 @@ void HeadlessDesktop::post(std::function<void()> task, int delay_ms) {
   wake_.notify_all();
 }
 
-void HeadlessDesktop::show_picture(const std::string& bytes) {
-  std::lock_guard lock(mutex_);
-  picture_ = bytes;
-}
-
 void HeadlessDesktop::script_replies(std::vector<app::MessageReply> replies) {
   std::lock_guard lock(mutex_);
   replies_.assign(replies.begin(), replies.end());
@@ -85,11 +80,6 @@ std::vector<app::MessageBoxRequest> HeadlessDesktop::shown_boxes() const {
 std::vector<std::string> HeadlessDesktop::opened_addresses() const {
   std::lock_guard lock(mutex_);
   return opened_;
-}
-
-std::string HeadlessDesktop::picture() const {
-  std::lock_guard lock(mutex_);
-  return picture_;
 }
 
 void HeadlessDesktop::set_box_printer(std::function<void(const app::MessageBoxRequest&)> printer) {

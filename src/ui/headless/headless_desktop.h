@@ -24,13 +24,11 @@ class HeadlessDesktop final : public app::Desktop {
   app::MessageReply message_box(const app::MessageBoxRequest& request) override;
   void open_with_default_handler(const std::string& address) override;
   void post(std::function<void()> task, int delay_ms = 0) override;
-  void show_picture(const std::string& bytes) override;
 
   // Replies given to the next boxes, in order; when none is left a box is answered Ok.
   void script_replies(std::vector<app::MessageReply> replies);
   std::vector<app::MessageBoxRequest> shown_boxes() const;
   std::vector<std::string> opened_addresses() const;
-  std::string picture() const;
   // Message boxes to be printed to this callback as they are shown (the command line's way).
   void set_box_printer(std::function<void(const app::MessageBoxRequest&)> printer);
 
@@ -52,7 +50,6 @@ class HeadlessDesktop final : public app::Desktop {
   std::deque<app::MessageReply> replies_;
   std::vector<app::MessageBoxRequest> boxes_;
   std::vector<std::string> opened_;
-  std::string picture_;
   std::function<void(const app::MessageBoxRequest&)> printer_;
   std::thread thread_;
 };
