@@ -38,7 +38,7 @@ fi
 fixture="$here/build/fixtures/win32-ffmpeg"
 if [ ! -f "$fixture/ffmpeg.exe" ]; then
   mkdir -p "$fixture/npm"
-  (cd "$fixture/npm" && npm install --no-audit --no-fund --silent @ffmpeg-installer/win32-ia32@4.1.0)
+  (cd "$fixture/npm" && npm install --no-audit --no-fund --silent --force @ffmpeg-installer/win32-ia32@4.1.0)
   cp "$fixture/npm/node_modules/@ffmpeg-installer/win32-ia32/ffmpeg.exe" "$fixture/ffmpeg.exe"
 fi
 echo "setup: ready"
