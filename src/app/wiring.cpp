@@ -1,8 +1,11 @@
 #include "app/application.h"
+#include "notices/install.h"
 
 namespace qz::app {
 
 // Each subsystem adds one line here that fills its hooks and click handlers.
-void install_subsystems(Application& app) { (void)app; }
+void install_subsystems(Application& app) {
+  notices::install(app);
+}
 
 }  // namespace qz::app
