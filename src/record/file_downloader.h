@@ -1,0 +1,64 @@
+#pragma once
+// The File downloader: fetches one file over HTTP in 1 MiB ranged blocks on several connections
+// at once, writing each block straight into the target file. Download returns at once; the work
+// goes on in a coordinator thread and its block workers, and the caller hears of it through the
+// progress callback.
+//
+// Every task belongs to a user (a name such as "provisioning" or "update"); each user has one
+// process-wide task list. Every Download appends to its user's list, a failed one included, and
+// the task number is the 1-based position in that list.
+//
+// The file is written under a temporary name beside the target and renamed when every block is
+// in, so "the target exists" always means "the target is whole". A failed or stopped task removes
+// the temporary file and leaves no target.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qz::record {
+
+// Kinds of progress report.
+inline constexpr int kDownloadProgress = 1;  // downloaded bytes so far (from a block worker)
+inline constexpr int kDownloadFinished = 0;  // the target is whole and in place
+inline constexpr int kDownloadFailed = -1;   // the task failed; both sizes are 0
+
+// (task number, kind, total bytes, downloaded bytes). Runs on a downloader thread, one report at a
+// time per task; it may call the control operations but must not wait for the task to end.
+using DownloadProgress = std::function<void(int task, int kind, std::int64_t total, std::int64_t downloaded)>;
+
+class FileDownloader {
+ public:
+  static constexpr std::uint64_t kBlockSize = 1048576;
+
+  // Starts fetching `url` into `target_path` with at most `part_count` connections. A target
+  // without an extension is taken as a folder and gets the address's file name (after one
+  // redirect). Returns the task number in the user's list, or -1 when the task cannot start (no
+  // connection, no or zero Content-Length, target not writable); -1 still takes a number.
+  int Download(const std::string& url, const std::string& target_path, int part_count,
+               DownloadProgress progress, const std::string& user = "");
+
+  // Control operations for one task of a user (by number) or for all of them. A number outside the
+  // list, a failed Download or a task that has ended is left alone.
+  void Pause(const std::string& user, int task);
+  void PauseAll(const std::string& user);
+  void Stop(const std::string& user, int task);  // ends the task; no final report
+  void StopAll(const std::string& user);
+  void Resume(const std::string& user, int task);
+  void ResumeAll(const std::string& user);
+  void Restart(const std::string& user, int task);  // stopped and at once running again
+  void RestartAll(const std::string& user);
+
+  // Number of entries in the user's task list.
+  int TaskCount(const std::string& user) const;
+  // Waits until the task has ended (finished, failed or stopped and cleaned up); false on timeout.
+  // An unknown or failed task counts as ended.
+  bool Wait(const std::string& user, int task, int timeout_ms) const;
+
+  // The path a Download of `url` into `target_path` writes: the target itself when its last
+  // component has an extension, else the target joined with the address's file name.
+  static std::string ResolveTarget(const std::string& url, const std::string& target_path);
+  // The file name of an address: after the last "/" (or "\"), before the first "?".
+  static std::string FileNameOf(const std::string& address);
+};
+
+}  // namespace qz::record
