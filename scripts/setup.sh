@@ -20,7 +20,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev libboost-dev googletest libgtest-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   wine wine32 wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
-  fonts-noto-cjk fonts-wqy-zenhei
+  fonts-noto-cjk fonts-wqy-zenhei fonts-wqy-microhei
   ffmpeg chromium nsis
 )
 # npm only fetches a test fixture; a machine with its own Node.js keeps it.

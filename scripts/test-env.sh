@@ -16,9 +16,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Wine's stock UI fonts have no Chinese glyphs: map them to an installed CJK font, as a Chinese
 # Windows maps its message font to a Chinese UI font.
-if ! grep -q 'Noto Sans CJK SC' "$WINEPREFIX/user.reg" 2>/dev/null; then
+if ! grep -q "Shell Dlg 2\"=\"WenQuanYi Micro Hei" "$WINEPREFIX/user.reg" 2>/dev/null; then
   for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft YaHei" SimSun "Segoe UI"; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "Noto Sans CJK SC" /f >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1 || true
   done
   wineserver -w || true
 fi

@@ -1,6 +1,8 @@
 #include "ui/qt/qt_main_window.h"
 
+#include <QBuffer>
 #include <QCloseEvent>
+#include <QMovie>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -28,6 +30,7 @@ void QtMainWindow::build() {
     QWidget* widget = make_control(spec, client);
     widget->setObjectName(to_qt(spec.name));
     widget->setGeometry(spec.x, spec.y, spec.width, spec.height);
+    widget->setVisible(model_.visible(spec.name));
     controls_.emplace(std::string(spec.name), widget);
   }
   auto* bar = new QStatusBar(this);
@@ -82,6 +85,13 @@ QWidget* QtMainWindow::make_control(const app::ControlSpec& spec, QWidget* paren
                 [this, name](const QString& t) { model_.set_text_from_ui(name, from_qt(t)); });
         return box;
       }
+    case ControlKind::Picture: {
+      auto* picture = new QLabel(parent);
+      picture->setAlignment(Qt::AlignCenter);
+      picture->setCursor(Qt::PointingHandCursor);
+      picture->installEventFilter(this);
+      return picture;
+    }
     case ControlKind::StatusBar: break;
   }
   return new QWidget(parent);
@@ -107,7 +117,41 @@ void QtMainWindow::apply(const app::ControlChange& change) {
       if (QLabel* label = status_part(change.part)) label->setText(to_qt(model_.status_part(change.part)));
       break;
     case app::ControlChange::What::Text: apply_text(change.name); break;
+    case app::ControlChange::What::Visibility:
+      if (QWidget* widget = control(change.name)) widget->setVisible(model_.visible(change.name));
+      break;
+    case app::ControlChange::What::Picture: apply_picture(change.name); break;
   }
+}
+
+void QtMainWindow::apply_picture(const std::string& name) {
+  auto* label = qobject_cast<QLabel*>(control(name));
+  if (!label) return;
+  if (QMovie* old = label->movie()) {
+    label->setMovie(nullptr);
+    delete old->device();
+    delete old;
+  }
+  const std::string bytes = model_.picture(name);
+  if (bytes.empty()) {
+    label->clear();
+    return;
+  }
+  auto* buffer = new QBuffer(label);
+  buffer->setData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  buffer->open(QIODevice::ReadOnly);
+  auto* movie = new QMovie(buffer, QByteArray(), label);
+  movie->setScaledSize(label->size());
+  label->setMovie(movie);
+  movie->start();
+}
+
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease) {
+    for (const auto& [name, widget] : controls_)
+      if (widget == watched) model_.click(name);
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void QtMainWindow::apply_text(const std::string& name) {

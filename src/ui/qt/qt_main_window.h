@@ -29,6 +29,7 @@ class QtMainWindow final : public QMainWindow, public app::WindowObserver {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
@@ -36,6 +37,7 @@ class QtMainWindow final : public QMainWindow, public app::WindowObserver {
   QWidget* make_control(const app::ControlSpec& spec, QWidget* parent);
   void apply(const app::ControlChange& change);
   void apply_text(const std::string& name);
+  void apply_picture(const std::string& name);
 
   app::WindowModel& model_;
   std::map<std::string, QWidget*, std::less<>> controls_;
