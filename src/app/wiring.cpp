@@ -1,11 +1,13 @@
 #include "app/application.h"
 #include "notices/install.h"
+#include "record/install.h"
 
 namespace qz::app {
 
 // Each subsystem adds one line here that fills its hooks and click handlers.
 void install_subsystems(Application& app) {
   notices::install(app);
+  record::install(app);
 }
 
 }  // namespace qz::app

@@ -1,0 +1,92 @@
+#include "record/media_tools.h"
+
+#include "platform/fs.h"
+#include "platform/process.h"
+
+namespace qz::record {
+namespace {
+
+bool starts_with_scheme(const std::string& address, std::string_view scheme) {
+  if (address.size() <= scheme.size() + 3) return false;
+  for (std::size_t i = 0; i < scheme.size(); ++i) {
+    char c = address[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != scheme[i]) return false;
+  }
+  return address.compare(scheme.size(), 3, "://") == 0;
+}
+
+std::string first_existing(std::initializer_list<std::string> candidates) {
+  for (const std::string& c : candidates)
+    if (platform::file_exists(c) && !platform::is_directory(c)) return c;
+  return {};
+}
+
+}  // namespace
+
+std::string ffmpeg_program(const app::Context& ctx) {
+  const std::string in_folder = ctx.ffmpeg_path.empty() ? ctx.path("ffm.exe") : ctx.ffmpeg_path;
+#ifdef _WIN32
+  return in_folder;
+#else
+  std::string found = first_existing({in_folder, ctx.path("ffmpeg")});
+  if (found.empty()) found = platform::find_on_search_path("ffmpeg").value_or("");
+  return found.empty() ? in_folder : found;
+#endif
+}
+
+std::string ffplay_program(const app::Context& ctx) {
+  std::string found = first_existing({ctx.path("ffplay")});
+  if (found.empty()) found = platform::find_on_search_path("ffplay").value_or("");
+  return found;
+}
+
+std::string check_stream_address(const std::string& address) {
+  if (address.empty()) return "下载地址为空，没有开始下载";
+  bool scheme_ok = false;
+  for (std::string_view scheme : {"http", "https", "rtmp", "rtmps"})
+    scheme_ok = scheme_ok || starts_with_scheme(address, scheme);
+  bool clean = true;
+  for (unsigned char c : address)
+    if (c < 0x20 || c == 0x7F || c == '"') clean = false;
+  if (!scheme_ok || !clean)
+    return "下载地址无效（只接受不含引号和控制字符的 http、https、rtmp、rtmps 地址），没有开始下载";
+  return {};
+}
+
+std::string quote_windows_argument(const std::string& arg) {
+  // Backslashes are literal unless they precede a double quote: then each is doubled, and the
+  // quote itself is escaped, so the runtime gives back the same text.
+  std::string out = "\"";
+  std::size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+    } else {
+      if (c == '"') out.append(slashes + 1, '\\');
+      slashes = 0;
+    }
+    out += c;
+  }
+  out.append(slashes, '\\');
+  out += '"';
+  return out;
+}
+
+ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,
+                                const std::string& file) {
+  const std::string udp = "udp://127.0.0.1:" + std::to_string(udp_port);
+  // A file name that starts with "-" would read as an option; the file: prefix keeps it a file.
+  const std::string output = !file.empty() && file[0] == '-' ? "file:" + file : file;
+  ToolCommand cmd;
+  cmd.program = program;
+  cmd.args = {"-hide_banner", "-i", address, "-c", "copy", "-f", "mpegts", "-y", udp, "-c", "copy", output};
+  // The command line names no program, so every item is an argument; the address and the file
+  // are quoted whatever they hold.
+  cmd.windows_command_line = " -hide_banner -i " + quote_windows_argument(address) +
+                             " -c copy -f mpegts -y " + udp + " -c copy " +
+                             quote_windows_argument(output);
+  return cmd;
+}
+
+}  // namespace qz::record

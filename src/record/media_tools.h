@@ -1,0 +1,41 @@
+#pragma once
+// ffmpeg and ffplay as outside tools: where they are, the command lines the jobs start them with,
+// and which stream addresses may be handed to them.
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+
+namespace qz::record {
+
+inline constexpr int kLivePort = 1111;
+inline constexpr int kReplayPort = 1112;
+
+// What starts one tool: the program file, its arguments as the tool sees them, and the Windows
+// command line that carries exactly those arguments.
+struct ToolCommand {
+  std::string program;
+  std::vector<std::string> args;
+  std::string windows_command_line;
+};
+
+// The ffmpeg that jobs run. Windows: the program folder's ffm.exe. Linux: a tool in the program
+// folder when present (ffm.exe, then ffmpeg), else ffmpeg from PATH; when none exists, the
+// program folder's path, so the job reports it missing.
+std::string ffmpeg_program(const app::Context& ctx);
+// ffplay for the preview on Linux: the program folder's ffplay, else PATH; empty when missing.
+std::string ffplay_program(const app::Context& ctx);
+
+// Empty when `address` may be handed to ffmpeg; otherwise why not (a status line). Only http,
+// https, rtmp and rtmps addresses without double quotes and control characters pass: the address
+// comes from a web page and must never become extra ffmpeg options.
+std::string check_stream_address(const std::string& address);
+
+// -hide_banner -i <address> -c copy -f mpegts -y udp://127.0.0.1:<port> -c copy <file>
+ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,
+                                const std::string& file);
+
+// One argument quoted so that the C runtime's command-line splitting gives it back unchanged.
+std::string quote_windows_argument(const std::string& arg);
+
+}  // namespace qz::record

@@ -1,0 +1,56 @@
+#include "record/preview.h"
+
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/text_codec.h"
+#include "record/display_writer.h"
+#include "record/media_tools.h"
+
+namespace qz::record {
+namespace {
+
+bool whole_number(const std::string& s) {
+  if (s.empty() || s.size() > 5) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+int preview_port(int job_kind) { return job_kind == 1 ? kLivePort : kReplayPort; }
+
+PreviewSize preview_size(const std::string& width, const std::string& height) {
+  // The texts go into a batch file: anything but digits could carry a second command.
+  return {whole_number(width) ? width : "360", whole_number(height) ? height : "640"};
+}
+
+std::string preview_batch_text(int job_kind, const std::string& width, const std::string& height) {
+  const PreviewSize size = preview_size(width, height);
+  return "set SDL_AUDIODRIVER=directsound\r\nffplay -x " + size.width + " -y " + size.height +
+         " udp://127.0.0.1:" + std::to_string(preview_port(job_kind));
+}
+
+void start_preview(app::Context& ctx, int job_kind) {
+  const std::string width = ctx.window.text("编辑框_宽度");
+  const std::string height = ctx.window.text("编辑框_高度");
+#ifdef _WIN32
+  const std::string bat = ctx.path("play.bat");
+  // A hidden file cannot be replaced by a plain create; removing it first lets the new text in.
+  platform::remove_file(bat);
+  platform::write_file(bat, platform::utf8_to_gbk(preview_batch_text(job_kind, width, height)));
+  platform::set_hidden(bat);
+  platform::shell_open_hidden(bat);
+#else
+  const std::string ffplay = ffplay_program(ctx);
+  if (ffplay.empty()) {
+    write_display(ctx.window, "ffplay 不存在");
+    return;
+  }
+  const PreviewSize size = preview_size(width, height);
+  platform::start_detached(ffplay, {"-x", size.width, "-y", size.height,
+                                    "udp://127.0.0.1:" + std::to_string(preview_port(job_kind))});
+#endif
+}
+
+}  // namespace qz::record

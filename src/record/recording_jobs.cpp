@@ -1,0 +1,219 @@
+#include "record/recording_jobs.h"
+
+#include <algorithm>
+
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "record/display_writer.h"
+#include "record/media_tools.h"
+#include "record/preview.h"
+#include "record/tool_runner.h"
+
+namespace qz::record {
+namespace {
+
+constexpr const char* kFolderBox = "编辑框_下载目录";
+constexpr const char* kLiveAddressBox = "编辑框_直播url";
+constexpr const char* kReplayAddressBox = "编辑框_回放url";
+
+}  // namespace
+
+std::string first_free_file_base(const std::string& folder, const std::string& prefix) {
+  for (unsigned n = 1;; ++n) {
+    std::string base = platform::join_path(folder, prefix + std::to_string(n));
+    if (!platform::file_exists(base + ".mp4")) return base;
+  }
+}
+
+RecordingJobs::~RecordingJobs() { shutdown(); }
+
+void RecordingJobs::prepare_download_folder() {
+  if (ctx_.window.text(kFolderBox).empty()) ctx_.window.set_text(kFolderBox, ctx_.path("down"));
+  platform::make_directories(ctx_.window.text(kFolderBox));  // a failure shows as ffmpeg's error
+}
+
+void RecordingJobs::show_finished_message() {
+  ctx_.window.set_text(kDisplayBox, std::string(kFinishedMessage) + ctx_.window.text(kFolderBox));
+}
+
+void RecordingJobs::live_clicked() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+  }
+  prepare_download_folder();
+  job_kind_ = 1;
+  if (ctx_.window.text(kLiveButton) == kLiveIdle) {
+    ctx_.window.set_text(kLiveButton, kBusy);
+    end_leftover_tools();
+    std::uint64_t token;
+    {
+      std::lock_guard lock(mutex_);
+      token = pending_live_start_ = ++next_token_;
+    }
+    // The recording starts one second later; the window keeps handling its messages meanwhile,
+    // and a stop click in that second cancels the start.
+    std::weak_ptr<RecordingJobs> self = weak_from_this();
+    ctx_.desktop.post([self, token] {
+      if (auto jobs = self.lock()) jobs->start_live_job(token);
+    }, 1000);
+    return;
+  }
+  std::shared_ptr<ToolJob> job;
+  {
+    std::lock_guard lock(mutex_);
+    pending_live_start_ = 0;
+    job.swap(live_job_);
+  }
+  if (job) job->request_stop();
+  ctx_.window.set_text(kLiveButton, kLiveIdle);
+  show_finished_message();
+}
+
+void RecordingJobs::start_live_job(std::uint64_t token) {
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_ || token != pending_live_start_) return;
+    pending_live_start_ = 0;
+  }
+  auto job = launch(&RecordingJobs::live_thread);
+  std::lock_guard lock(mutex_);
+  live_job_ = job;
+}
+
+void RecordingJobs::replay_clicked() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+  }
+  prepare_download_folder();
+  job_kind_ = 1;
+  if (ctx_.window.text(kReplayButton) == kReplayIdle) {
+    auto job = launch(&RecordingJobs::replay_thread);
+    {
+      std::lock_guard lock(mutex_);
+      replay_job_ = job;
+    }
+    ctx_.window.set_text(kReplayButton, kBusy);
+    return;
+  }
+  std::shared_ptr<ToolJob> job;
+  {
+    std::lock_guard lock(mutex_);
+    job.swap(replay_job_);
+  }
+  if (job) job->request_stop();
+  ctx_.window.set_text(kReplayButton, kReplayIdle);
+  show_finished_message();
+}
+
+void RecordingJobs::preview_clicked() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+  }
+  start_preview(ctx_, job_kind_.load());
+}
+
+std::shared_ptr<ToolJob> RecordingJobs::launch(void (RecordingJobs::*body)(ToolJob&)) {
+  auto job = std::make_shared<ToolJob>();
+  std::lock_guard lock(mutex_);
+  if (gone_) return nullptr;
+  join_finished_workers();
+  workers_.push_back({job, std::thread([this, body, job] {
+                        (this->*body)(*job);
+                        job->mark_finished();
+                      })});
+  return job;
+}
+
+void RecordingJobs::join_finished_workers() {
+  auto finished = std::partition(workers_.begin(), workers_.end(),
+                                 [](const Worker& w) { return !w.job->finished(); });
+  for (auto it = finished; it != workers_.end(); ++it)
+    if (it->thread.joinable()) it->thread.join();
+  workers_.erase(finished, workers_.end());
+}
+
+void RecordingJobs::live_thread(ToolJob& job) {
+  const std::string address = ctx_.window.text(kLiveAddressBox);
+  ctx_.window.set_text(kDisplayBox, "开始下载：" + address + "\r\n");
+  if (const std::string refused = check_stream_address(address); !refused.empty()) {
+    write_display(ctx_.window, refused);
+    return;
+  }
+  const std::string base = first_free_file_base(ctx_.window.text(kFolderBox), "zhibo_");
+  // No line break: the first status line continues this one.
+  ctx_.window.update_text(kDisplayBox, [&](const std::string& t) { return t + "保存位置：" + base; });
+  job_kind_ = 1;
+  const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, kLivePort, base + ".mp4");
+  run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
+}
+
+void RecordingJobs::replay_thread(ToolJob& job) {
+  const std::string address = ctx_.window.text(kReplayAddressBox);
+  if (const std::string refused = check_stream_address(address); !refused.empty()) {
+    write_display(ctx_.window, refused);
+    return;
+  }
+  const std::string base = first_free_file_base(ctx_.window.text(kFolderBox), "huifang_");
+  job_kind_ = 2;
+  const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, kReplayPort, base + ".mp4");
+  run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
+}
+
+std::vector<std::shared_ptr<ToolJob>> RecordingJobs::running_jobs() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::shared_ptr<ToolJob>> jobs;
+  for (const Worker& w : workers_)
+    if (!w.job->finished()) jobs.push_back(w.job);
+  return jobs;
+}
+
+void RecordingJobs::end_leftover_tools() {
+  // Only tools that live in the program folder count: an ffmpeg elsewhere (a system one, or
+  // one the user runs) is none of ours.
+  const std::string program = ffmpeg_program(ctx_);
+  if (program.rfind(platform::join_path(ctx_.program_folder, ""), 0) != 0) return;
+  const std::vector<int> found = platform::processes_running_program(program);
+  std::vector<int> owned;
+  for (const auto& job : running_jobs()) owned.push_back(job->process_id());
+  for (int id : found)
+    if (std::find(owned.begin(), owned.end(), id) == owned.end()) platform::terminate_process(id);
+}
+
+void RecordingJobs::stop_all(std::chrono::milliseconds grace) {
+  {
+    std::lock_guard lock(mutex_);
+    pending_live_start_ = 0;
+  }
+  const auto jobs = running_jobs();
+  for (const auto& job : jobs) job->request_stop();
+  const auto until = std::chrono::steady_clock::now() + grace;
+  for (const auto& job : jobs) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (!job->wait_finished(std::max(left, std::chrono::milliseconds(0)))) job->terminate();
+  }
+  // A terminated tool's output ends at once; its runner needs only a moment to drain it.
+  for (const auto& job : jobs) job->wait_finished(std::chrono::seconds(5));
+  end_leftover_tools();
+}
+
+void RecordingJobs::shutdown() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+    gone_ = true;
+    pending_live_start_ = 0;
+  }
+  stop_all(std::chrono::seconds(10));
+  std::vector<Worker> workers;
+  {
+    std::lock_guard lock(mutex_);
+    workers.swap(workers_);
+  }
+  for (Worker& w : workers)
+    if (w.thread.joinable()) w.thread.join();
+}
+
+}  // namespace qz::record

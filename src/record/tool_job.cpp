@@ -1,0 +1,48 @@
+#include "record/tool_job.h"
+
+namespace qz::record {
+
+bool ToolJob::start(const platform::ProcessOptions& options) {
+  // Held across the start so a stop arriving meanwhile finds either no tool and the flag,
+  // or the started tool.
+  std::lock_guard lock(mutex_);
+  if (stop_requested_) return false;
+  return process_.start(options);
+}
+
+void ToolJob::request_stop() {
+  std::lock_guard lock(mutex_);
+  stop_requested_ = true;
+  if (process_.started()) process_.stop_gracefully();
+}
+
+bool ToolJob::stop_requested() const {
+  std::lock_guard lock(mutex_);
+  return stop_requested_;
+}
+
+void ToolJob::terminate() {
+  std::lock_guard lock(mutex_);
+  stop_requested_ = true;
+  if (process_.started()) process_.terminate();
+}
+
+void ToolJob::mark_finished() {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  finished_changed_.notify_all();
+}
+
+bool ToolJob::finished() const {
+  std::lock_guard lock(mutex_);
+  return finished_;
+}
+
+bool ToolJob::wait_finished(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return finished_changed_.wait_for(lock, timeout, [this] { return finished_; });
+}
+
+}  // namespace qz::record

@@ -1,0 +1,31 @@
+#pragma once
+// What a tool's console output becomes on the screen: bytes decoded to text without splitting a
+// character between two reads, and one status line per chunk.
+#include <string>
+#include <string_view>
+
+namespace qz::record {
+
+// Tool output arrives in pieces. ffmpeg writes UTF-8 (file names included) on every system, other
+// builds may write GBK: a piece is taken as UTF-8 when it is valid UTF-8 and as GBK otherwise. An
+// unfinished character at the end of a piece is kept for the next one.
+class OutputDecoder {
+ public:
+  // The text of `bytes` (after what was kept from the previous piece), as UTF-8.
+  std::string decode(std::string_view bytes);
+  // The bytes kept back, decoded as they are (at the end of the output).
+  std::string flush();
+  std::size_t pending() const { return carry_.size(); }
+
+ private:
+  std::string carry_;
+};
+
+// The status line for one chunk of output, or empty when the chunk shows nothing:
+// LF becomes CR LF, a blank before CR drops the CR, the text ends at a NUL, and the first of
+// "muxing overhead:", "Input/output error", "Conversion failed", "No such file or directory"
+// found in the chunk replaces it with "任务完成", "输入/输出 错误", "转换失败" or
+// "输入/输出 的 文件/路径 不存在".
+std::string chunk_status_line(std::string_view chunk);
+
+}  // namespace qz::record

@@ -1,0 +1,22 @@
+#pragma once
+// Runs a tool to its end and turns its console output into status lines as it arrives.
+#include <functional>
+#include <string>
+
+#include "record/media_tools.h"
+#include "record/tool_job.h"
+
+namespace qz::record {
+
+using LineCallback = std::function<void(const std::string&)>;
+
+// Output is read in chunks of at most this many bytes, each shown as soon as it arrives.
+inline constexpr std::size_t kChunkBytes = 1023;
+
+// Starts `command` for `job` (standard output and standard error joined on one pipe, no window,
+// current folder the tool's folder), hands one status line per chunk of output to `line`, and
+// returns once the tool has ended and its output is drained. A missing program gives the single
+// line "<program> 不存在". Marks the job finished before it returns.
+void run_tool(ToolJob& job, const ToolCommand& command, const LineCallback& line);
+
+}  // namespace qz::record
