@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -23,7 +24,10 @@ QString shown_text(QWidget* widget) {
   if (auto* line = qobject_cast<QLineEdit*>(widget)) return line->text();
   if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) return box->toPlainText();
   if (auto* button = qobject_cast<QPushButton*>(widget)) return button->text();
-  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    if (label->textFormat() != Qt::RichText) return label->text();
+    return QTextDocumentFragment::fromHtml(label->text()).toPlainText().replace(QChar::LineSeparator, '\n');
+  }
   return {};
 }
 

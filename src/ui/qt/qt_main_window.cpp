@@ -23,6 +23,12 @@ QtMainWindow::QtMainWindow(app::WindowModel& model) : model_(model) {
 QtMainWindow::~QtMainWindow() { model_.set_observer(nullptr); }
 
 void QtMainWindow::build() {
+  // The layout was drawn for a 12-pixel Chinese UI font; a larger one would clip the labels.
+  QFont font = this->font();
+  font.setFamilies({QStringLiteral("Microsoft YaHei"), QStringLiteral("WenQuanYi Micro Hei"),
+                    QStringLiteral("Noto Sans CJK SC"), font.family()});
+  font.setPixelSize(12);
+  setFont(font);
   auto* client = new QWidget(this);
   setCentralWidget(client);
   for (const app::ControlSpec& spec : app::main_window_controls()) {
@@ -54,7 +60,8 @@ QWidget* QtMainWindow::make_control(const app::ControlSpec& spec, QWidget* paren
   switch (spec.kind) {
     case ControlKind::Label:
     case ControlKind::TransparentLabel: {
-      auto* label = new QLabel(text, parent);
+      auto* label = new QLabel(parent);
+      set_label_text(label, model_.text(name));
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       if (spec.kind == ControlKind::TransparentLabel) label->setAttribute(Qt::WA_TranslucentBackground);
       return label;
@@ -95,6 +102,19 @@ QWidget* QtMainWindow::make_control(const app::ControlSpec& spec, QWidget* paren
     case ControlKind::StatusBar: break;
   }
   return new QWidget(parent);
+}
+
+void QtMainWindow::set_label_text(QLabel* label, const std::string& text) {
+  // Multi-line labels keep the 13-pixel line pitch the layout was drawn with, whatever the font's
+  // own line spacing.
+  if (text.find("\r\n") == std::string::npos) {
+    label->setTextFormat(Qt::PlainText);
+    label->setText(to_qt(text));
+    return;
+  }
+  label->setTextFormat(Qt::RichText);
+  QString html = to_qt_lines(text).toHtmlEscaped().replace(QStringLiteral("\n"), QStringLiteral("<br>"));
+  label->setText(QStringLiteral("<p style=\"line-height:80%; margin:0\">%1</p>").arg(html));
 }
 
 QWidget* QtMainWindow::control(const std::string& name) const {
@@ -166,7 +186,7 @@ void QtMainWindow::apply_text(const std::string& name) {
   } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
     button->setText(to_qt(text));
   } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-    label->setText(to_qt_lines(text));
+    set_label_text(label, text);
   }
 }
 

@@ -38,6 +38,7 @@ class QtMainWindow final : public QMainWindow, public app::WindowObserver {
   void apply(const app::ControlChange& change);
   void apply_text(const std::string& name);
   void apply_picture(const std::string& name);
+  static void set_label_text(QLabel* label, const std::string& text);
 
   app::WindowModel& model_;
   std::map<std::string, QWidget*, std::less<>> controls_;
