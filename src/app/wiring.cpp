@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "capture/install.h"
 #include "notices/install.h"
 #include "record/install.h"
 
@@ -8,6 +9,7 @@ namespace qz::app {
 void install_subsystems(Application& app) {
   notices::install(app);
   record::install(app);
+  capture::install(app);
 }
 
 }  // namespace qz::app

@@ -1,0 +1,98 @@
+#pragma once
+// A client of the browser's debugging protocol over one WebSocket: commands with ids and their
+// replies, events, and flattened target sessions (a command or event carries the session id of
+// the page it concerns).
+//
+// Threads: the socket's reader thread only sorts messages. Replies wake the caller waiting in
+// call(); events and posted tasks run in order on the client's own event thread, so an event
+// handler may itself call() without blocking the reader.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/websocket.h"
+
+namespace qz::capture {
+
+struct DevToolsEvent {
+  std::string method;
+  std::string session_id;  // empty for the browser's own events
+  nlohmann::json params;
+  std::string raw;  // the message exactly as it came
+};
+
+struct DevToolsReply {
+  bool ok = false;
+  nlohmann::json result;  // the command's result object when ok
+  std::string error;      // the browser's error message, or why no reply came
+};
+
+class DevToolsClient {
+ public:
+  using EventHandler = std::function<void(DevToolsEvent&)>;
+
+  DevToolsClient(const DevToolsClient&) = delete;
+  DevToolsClient& operator=(const DevToolsClient&) = delete;
+  ~DevToolsClient();  // close()
+
+  // Connects to the browser endpoint ws://host:port + path.
+  static std::unique_ptr<DevToolsClient> connect(const std::string& host, int port, const std::string& path,
+                                                 EventHandler on_event, std::string* error);
+
+  // Sends a command and waits for its reply; fails at once when the connection ends.
+  DevToolsReply call(std::string_view method, nlohmann::json params = nlohmann::json::object(),
+                     std::string_view session_id = {},
+                     std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  // Runs `task` on the event thread after the events already queued. With `wait`, returns when
+  // it has run (false when events have been stopped or the time ran out first).
+  bool post(std::function<void()> task, bool wait = false,
+            std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  bool connected() const;
+  bool on_event_thread() const;
+
+  // After this returns no event handler or posted task runs any more, and none is running
+  // (unless called from the event thread itself, whose current task finishes).
+  void stop_events();
+  // stop_events(), then ends the connection; waiting calls fail.
+  void close();
+
+ private:
+  DevToolsClient() = default;
+  void on_message(std::string message);
+  void on_closed();
+  void event_loop();
+  bool events_stopped();
+
+  std::unique_ptr<platform::WebSocket> socket_;
+
+  mutable std::mutex calls_mutex_;
+  std::condition_variable calls_cv_;
+  struct Pending {
+    bool done = false;
+    DevToolsReply reply;
+  };
+  std::map<long long, std::shared_ptr<Pending>> pending_;
+  long long next_id_ = 0;
+  bool closed_ = false;
+
+  std::mutex events_mutex_;
+  std::condition_variable events_cv_;
+  std::deque<std::function<void()>> events_;
+  bool events_stopped_ = false;
+  EventHandler on_event_;
+  std::thread event_thread_;
+  std::thread::id event_thread_id_;
+};
+
+}  // namespace qz::capture

@@ -1,0 +1,61 @@
+#pragma once
+// Finding, starting and stopping a Chromium-family browser (Chrome, Edge, Chromium) for the
+// debugging protocol, and what goes with it: the per-run profile folder, the port file the browser
+// writes there, and the Windows working-set trimmer.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz::platform {
+
+// The executable of an installed Chrome, Edge or Chromium; empty when none is found.
+// Linux: the names chromium, chromium-browser, google-chrome, google-chrome-stable, microsoft-edge
+// on PATH. Windows: the registry's App Paths for chrome.exe and msedge.exe, then the usual
+// Program Files folders (32- and 64-bit).
+std::string find_browser();
+
+// The default profile folders of installed browsers, where a browser the user started with remote
+// debugging leaves its DevToolsActivePort file.
+std::vector<std::string> default_browser_profiles();
+
+struct DevToolsEndpoint {
+  int port = 0;
+  std::string path;  // "/devtools/browser/<id>"
+};
+// The first two lines of <profile>/DevToolsActivePort; nothing when missing or malformed.
+std::optional<DevToolsEndpoint> read_devtools_active_port(const std::string& profile_folder);
+
+// A folder (with its parents) that only the current user can open: mode 0700 on Linux, an ACL
+// granting the user alone on Windows. True when it exists with that protection afterwards.
+bool make_private_directory(const std::string& path);
+// Removes a folder with everything in it; true when nothing is left.
+bool remove_tree(const std::string& path);
+
+// A started browser process. Destroying the object neither waits for nor stops the process.
+class BrowserProcess {
+ public:
+  struct Impl;
+  explicit BrowserProcess(std::unique_ptr<Impl> impl);
+  BrowserProcess(const BrowserProcess&) = delete;
+  BrowserProcess& operator=(const BrowserProcess&) = delete;
+  ~BrowserProcess();
+
+  // Starts `program` with `args` (no shell; standard streams go nowhere). Nothing and a readable
+  // `error` when it cannot be started.
+  static std::unique_ptr<BrowserProcess> start(const std::string& program,
+                                               const std::vector<std::string>& args, std::string* error);
+  bool running();
+  // True when the process has ended within `timeout_ms`.
+  bool wait_exit(int timeout_ms);
+  void kill();
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Windows: once per process, a thread that every 60 s trims the working set of the process.
+// Elsewhere nothing.
+void start_working_set_trimmer();
+
+}  // namespace qz::platform

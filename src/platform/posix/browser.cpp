@@ -1,0 +1,163 @@
+#include "platform/browser.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/fs.h"
+#include "platform/system.h"
+
+extern char** environ;
+
+namespace qz::platform {
+
+namespace {
+
+bool is_executable(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string on_path(const std::string& name) {
+  const std::string path = get_env("PATH").value_or("/usr/local/bin:/usr/bin:/bin");
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string dir = path.substr(start, end - start);
+    if (!dir.empty()) {
+      const std::string candidate = join_path(dir, name);
+      if (is_executable(candidate)) return candidate;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string find_browser() {
+  for (const char* name : {"chromium", "chromium-browser", "google-chrome", "google-chrome-stable",
+                           "microsoft-edge"}) {
+    std::string found = on_path(name);
+    if (!found.empty()) return found;
+  }
+  return {};
+}
+
+std::vector<std::string> default_browser_profiles() {
+  std::string config = get_env("XDG_CONFIG_HOME").value_or("");
+  if (config.empty()) {
+    const std::string home = get_env("HOME").value_or("");
+    if (home.empty()) return {};
+    config = join_path(home, ".config");
+  }
+  std::vector<std::string> folders;
+  for (const char* name : {"chromium", "google-chrome", "google-chrome-beta", "microsoft-edge"})
+    folders.push_back(join_path(config, name));
+  return folders;
+}
+
+std::optional<DevToolsEndpoint> read_devtools_active_port(const std::string& profile_folder) {
+  const auto text = read_file(join_path(profile_folder, "DevToolsActivePort"));
+  if (!text) return std::nullopt;
+  const std::size_t line_end = text->find('\n');
+  if (line_end == std::string::npos) return std::nullopt;
+  DevToolsEndpoint endpoint;
+  const std::string port = text->substr(0, line_end);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  endpoint.port = std::stoi(port);
+  std::string path = text->substr(line_end + 1);
+  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
+  if (endpoint.port <= 0 || endpoint.port > 65535 || path.empty() || path[0] != '/') return std::nullopt;
+  endpoint.path = path;
+  return endpoint;
+}
+
+bool make_private_directory(const std::string& path) {
+  if (!make_directories(path)) return false;
+  return ::chmod(path.c_str(), 0700) == 0;
+}
+
+bool remove_tree(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  return !std::filesystem::exists(path, ec);
+}
+
+struct BrowserProcess::Impl {
+  pid_t pid = -1;
+  bool reaped = false;
+};
+
+BrowserProcess::BrowserProcess(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+BrowserProcess::~BrowserProcess() {
+  if (!impl_->reaped) running();  // collects an ended child so no zombie stays behind
+}
+
+std::unique_ptr<BrowserProcess> BrowserProcess::start(const std::string& program,
+                                                      const std::vector<std::string>& args,
+                                                      std::string* error) {
+  std::vector<std::string> all;
+  all.push_back(program);
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    if (error) *error = "cannot start " + program + ": " + std::strerror(rc);
+    return nullptr;
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->pid = pid;
+  return std::make_unique<BrowserProcess>(std::move(impl));
+}
+
+bool BrowserProcess::running() {
+  if (impl_->reaped) return false;
+  int status = 0;
+  const pid_t r = ::waitpid(impl_->pid, &status, WNOHANG);
+  if (r == impl_->pid || (r < 0 && errno == ECHILD)) {
+    impl_->reaped = true;
+    return false;
+  }
+  return true;
+}
+
+bool BrowserProcess::wait_exit(int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+void BrowserProcess::kill() {
+  if (running()) ::kill(impl_->pid, SIGKILL);
+  wait_exit(5000);
+}
+
+void start_working_set_trimmer() {}
+
+}  // namespace qz::platform

@@ -1,0 +1,173 @@
+#include "platform/websocket.h"
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+namespace qz::platform {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+
+// Every operation on the stream runs on the one I/O thread (Beast streams are not thread-safe);
+// send() and close() only post work to it.
+struct WebSocket::Impl {
+  asio::io_context io;
+  websocket::stream<beast::tcp_stream> ws{io};
+  beast::flat_buffer buffer;
+  std::deque<std::string> outgoing;  // I/O thread only
+  WebSocketHandlers handlers;
+  std::atomic<bool> open{false};
+  std::thread thread;
+  std::mutex close_mutex;
+
+  void read_next() {
+    ws.async_read(buffer, [this](beast::error_code ec, std::size_t) {
+      if (ec) {
+        finish();
+        return;
+      }
+      std::string message = beast::buffers_to_string(buffer.data());
+      buffer.consume(buffer.size());
+      if (handlers.on_message) handlers.on_message(std::move(message));
+      read_next();
+    });
+  }
+
+  void write_next() {
+    ws.text(true);
+    ws.async_write(asio::buffer(outgoing.front()), [this](beast::error_code ec, std::size_t) {
+      if (ec) {
+        outgoing.clear();
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws).socket().close(ignored);
+        return;
+      }
+      outgoing.pop_front();
+      if (!outgoing.empty()) write_next();
+    });
+  }
+
+  void finish() {
+    // Runs for the peer's close, an error and close() alike; the handler is told once.
+    open = false;
+    outgoing.clear();
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws).socket().close(ignored);
+    if (handlers.on_closed) {
+      auto closed = std::move(handlers.on_closed);
+      handlers.on_closed = nullptr;
+      closed();
+    }
+  }
+};
+
+WebSocket::WebSocket(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+WebSocket::~WebSocket() { close(); }
+
+std::unique_ptr<WebSocket> WebSocket::connect(const std::string& host, int port, const std::string& path,
+                                              WebSocketHandlers handlers, std::string* error,
+                                              int timeout_ms) {
+  auto impl = std::make_unique<Impl>();
+  Impl& s = *impl;
+  s.handlers = std::move(handlers);
+  beast::error_code result = asio::error::timed_out;
+  tcp::resolver resolver(s.io);
+  const auto deadline = std::chrono::milliseconds(timeout_ms);
+  beast::get_lowest_layer(s.ws).expires_after(deadline);
+  resolver.async_resolve(host, std::to_string(port), [&](beast::error_code ec, tcp::resolver::results_type found) {
+    if (ec) {
+      result = ec;
+      return;
+    }
+    beast::get_lowest_layer(s.ws).async_connect(found, [&](beast::error_code ec2, const tcp::endpoint&) {
+      if (ec2) {
+        result = ec2;
+        return;
+      }
+      beast::get_lowest_layer(s.ws).expires_never();
+      s.ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
+      s.ws.read_message_max(256u << 20);
+      s.ws.async_handshake(host + ":" + std::to_string(port), path, [&](beast::error_code ec3) {
+        result = ec3;
+      });
+    });
+  });
+  s.io.run_for(deadline);
+  if (result) {
+    if (error) *error = "cannot open ws://" + host + ":" + std::to_string(port) + path + ": " + result.message();
+    return nullptr;
+  }
+  s.io.restart();
+  s.open = true;
+  s.read_next();
+  s.thread = std::thread([&s] { s.io.run(); });
+  return std::make_unique<WebSocket>(std::move(impl));
+}
+
+bool WebSocket::send(std::string text) {
+  if (!impl_ || !impl_->open) return false;
+  Impl* s = impl_.get();
+  asio::post(s->io, [s, text = std::move(text)]() mutable {
+    if (!s->open) return;
+    s->outgoing.push_back(std::move(text));
+    if (s->outgoing.size() == 1) s->write_next();
+  });
+  return true;
+}
+
+bool WebSocket::is_open() const { return impl_ && impl_->open; }
+
+void WebSocket::close() {
+  if (!impl_) return;
+  std::lock_guard lock(impl_->close_mutex);
+  Impl* s = impl_.get();
+  if (s->thread.joinable()) {
+    asio::post(s->io, [s] { s->finish(); });
+    s->thread.join();
+  }
+  s->open = false;
+}
+
+std::optional<std::string> http_get(const std::string& host, int port, const std::string& path,
+                                    int timeout_ms) {
+  asio::io_context io;
+  beast::tcp_stream stream(io);
+  tcp::resolver resolver(io);
+  beast::flat_buffer buffer;
+  http::request<http::empty_body> request{http::verb::get, path, 11};
+  request.set(http::field::host, host + ":" + std::to_string(port));
+  http::response<http::string_body> response;
+  bool done = false;
+  stream.expires_after(std::chrono::milliseconds(timeout_ms));
+  resolver.async_resolve(host, std::to_string(port), [&](beast::error_code ec, tcp::resolver::results_type found) {
+    if (ec) return;
+    stream.async_connect(found, [&](beast::error_code ec2, const tcp::endpoint&) {
+      if (ec2) return;
+      http::async_write(stream, request, [&](beast::error_code ec3, std::size_t) {
+        if (ec3) return;
+        http::async_read(stream, buffer, response, [&](beast::error_code ec4, std::size_t) {
+          done = !ec4;
+        });
+      });
+    });
+  });
+  io.run_for(std::chrono::milliseconds(timeout_ms));
+  if (!done || response.result() != http::status::ok) return std::nullopt;
+  return response.body();
+}
+
+}  // namespace qz::platform
