@@ -32,12 +32,15 @@ std::string OutputDecoder::decode(std::string_view bytes) {
   std::string data = std::move(carry_);
   carry_.clear();
   data.append(bytes);
-  if (platform::is_valid_utf8(data)) return data;
-  const std::size_t utf8_end = platform::utf8_complete_prefix(data);
-  if (utf8_end < data.size() && platform::is_valid_utf8(std::string_view(data).substr(0, utf8_end))) {
-    carry_ = data.substr(utf8_end);
-    data.resize(utf8_end);
-    return data;
+  if (!gbk_) {
+    if (platform::is_valid_utf8(data)) return data;
+    const std::size_t utf8_end = platform::utf8_complete_prefix(data);
+    if (utf8_end < data.size() && platform::is_valid_utf8(std::string_view(data).substr(0, utf8_end))) {
+      carry_ = data.substr(utf8_end);
+      data.resize(utf8_end);
+      return data;
+    }
+    gbk_ = true;
   }
   const std::size_t gbk_end = gbk_complete_prefix(data);
   carry_ = data.substr(gbk_end);
@@ -48,7 +51,7 @@ std::string OutputDecoder::decode(std::string_view bytes) {
 std::string OutputDecoder::flush() {
   std::string rest = std::move(carry_);
   carry_.clear();
-  return platform::is_valid_utf8(rest) ? rest : platform::gbk_to_utf8(rest);
+  return !gbk_ && platform::is_valid_utf8(rest) ? rest : platform::gbk_to_utf8(rest);
 }
 
 std::string chunk_status_line(std::string_view chunk) {

@@ -8,7 +8,9 @@ namespace qz::record {
 
 // Tool output arrives in pieces. ffmpeg writes UTF-8 (file names included) on every system, other
 // builds may write GBK: a piece is taken as UTF-8 when it is valid UTF-8 and as GBK otherwise. An
-// unfinished character at the end of a piece is kept for the next one.
+// unfinished character at the end of a piece is kept for the next one. Once a piece has shown
+// itself to be GBK, the rest of the output is GBK too: many GBK texts are also valid UTF-8
+// (C6 B5 is "频" in GBK and "Ƶ" in UTF-8), so a later piece alone cannot tell.
 class OutputDecoder {
  public:
   // The text of `bytes` (after what was kept from the previous piece), as UTF-8.
@@ -19,6 +21,7 @@ class OutputDecoder {
 
  private:
   std::string carry_;
+  bool gbk_ = false;
 };
 
 // The status line for one chunk of output, or empty when the chunk shows nothing:

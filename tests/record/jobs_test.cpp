@@ -1,0 +1,310 @@
+// End to end: the recording buttons of a headless window running the real ffmpeg against streams
+// served on loopback.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "app/application.h"
+#include "media_fixture.h"
+#include "platform/fs.h"
+#include "platform/text_codec.h"
+#include "record/display_writer.h"
+#include "record/install.h"
+#include "record/recording_jobs.h"
+#include "ui/headless/headless_desktop.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace qz::record {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct JobsTest : ::testing::Test {
+  test::TempFolder folder;
+  app::WindowModel window;
+  ui::HeadlessDesktop desktop;
+  std::unique_ptr<app::Application> app;
+  std::string ffmpeg = test::test_ffmpeg();
+
+  void SetUp() override {
+    if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
+#ifdef _WIN32
+    // The Windows program runs the ffm.exe of its own folder.
+    std::filesystem::copy_file(test::from_u8(ffmpeg), folder / "ffm.exe");
+#endif
+  }
+  void open() {
+    app = std::make_unique<app::Application>(window, desktop, folder.str());
+    install(*app);
+    desktop.run_on_ui([&] { app->window_created(); });
+  }
+  void TearDown() override { app.reset(); }
+
+  void click(const char* name) {
+    desktop.run_on_ui([&] { window.click(name); });
+  }
+  std::string display() const { return window.text(kDisplayBox); }
+  bool display_shows(const std::string& what, std::chrono::milliseconds timeout = 30s) {
+    return ui::HeadlessDesktop::wait_until([&] { return display().find(what) != std::string::npos; }, timeout);
+  }
+  std::string down(const std::string& name) const {
+    return platform::join_path(window.text("编辑框_下载目录"), name);
+  }
+  std::optional<double> duration(const std::string& file) { return test::playable_duration(ffmpeg, file); }
+
+  // Records `seconds` from a loopback live source and stops with a second click; the seconds
+  // actually recorded (from the tool's start to the stop click).
+  double record_live(test::LiveSource& source, std::chrono::milliseconds length) {
+    window.set_text("编辑框_直播url", source.address());
+    click(kLiveButton);
+    EXPECT_EQ(window.text(kLiveButton), "停止下载");
+    EXPECT_TRUE(display_shows("保存位置："));
+    const auto started = Clock::now();
+    EXPECT_TRUE(display_shows("size="));  // progress lines flow
+    std::this_thread::sleep_until(started + length);
+    click(kLiveButton);
+    return std::chrono::duration<double>(Clock::now() - started).count();
+  }
+};
+
+TEST_F(JobsTest, LiveRecordingStopsOnTheSecondClickAndThePlayableFileHasTheRecordedLength) {
+  open();
+  test::LiveSource source(ffmpeg);
+  ASSERT_TRUE(source.started());
+#ifndef _WIN32
+  // The preview port receives the stream as MPEG-TS datagrams meanwhile.
+  const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(1111);
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  timeval wait{0, 200000};
+  ::setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  std::atomic<bool> listening{true};
+  std::string received;  // the datagrams in order: one MPEG-TS stream cut at any byte
+  std::thread listener([&] {
+    char datagram[65536];
+    while (listening) {
+      const ssize_t n = ::recv(udp, datagram, sizeof datagram, 0);
+      if (n > 0 && received.size() < (1u << 20)) received.append(datagram, static_cast<std::size_t>(n));
+    }
+  });
+#endif
+  const double recorded = record_live(source, 4s);
+  EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
+  ASSERT_TRUE(display_shows("任务完成"));
+  const std::string message = std::string(kFinishedMessage) + window.text("编辑框_下载目录");
+  EXPECT_EQ(display().rfind(message, 0), 0u) << display();
+  const auto seconds = duration(down("zhibo_1.mp4"));
+  ASSERT_TRUE(seconds) << "zhibo_1.mp4 does not play";
+  EXPECT_NEAR(*seconds, recorded, 1.0);
+#ifndef _WIN32
+  listening = false;
+  listener.join();
+  ::close(udp);
+  // 188-byte packets, each starting with the sync byte 0x47.
+  ASSERT_GT(received.size(), 188u * 50);
+  for (std::size_t at = 0; at < 188 * 50; at += 188) ASSERT_EQ(received[at], '\x47') << at;
+#endif
+}
+
+TEST_F(JobsTest, ReplayDownloadsTheWholePlaylistWithoutStartLines) {
+  open();
+  test::HttpServer server;
+  ASSERT_TRUE(test::serve_vod(server, ffmpeg, folder / "vod", 6));
+  test::write_bytes(test::from_u8(down("zhibo_1.mp4")), "live files do not count");
+  window.set_text("编辑框_回放url", server.base_url() + "/vod/index.m3u8");
+  click(kReplayButton);
+  EXPECT_EQ(window.text(kReplayButton), "停止下载");
+  ASSERT_TRUE(display_shows("任务完成", 60s));
+  EXPECT_EQ(display().find("开始下载："), std::string::npos);
+  EXPECT_EQ(display().find("保存位置："), std::string::npos);
+  EXPECT_EQ(app->context().window.text(kReplayButton), "停止下载");  // ffmpeg ended by itself
+  const auto seconds = duration(down("huifang_1.mp4"));
+  ASSERT_TRUE(seconds) << "huifang_1.mp4 does not play";
+  EXPECT_NEAR(*seconds, 6.0, 1.0);
+
+  // The stop click after the end resets the caption, names the folder and leaves job kind 1.
+  click(kReplayButton);
+  EXPECT_EQ(window.text(kReplayButton), "开始下载回放");
+  EXPECT_EQ(display(), std::string(kFinishedMessage) + window.text("编辑框_下载目录"));
+}
+
+TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndLeftoversEndAtLiveStart) {
+#ifndef _WIN32
+  // The program folder's own ffmpeg, so the clean-up at live start has leftovers to look at.
+  std::filesystem::copy_file(test::from_u8(ffmpeg), folder / "ffmpeg");
+  std::filesystem::permissions(folder / "ffmpeg", std::filesystem::perms::owner_all);
+  const std::string own_tool = (folder / "ffmpeg").string();
+#else
+  const std::string own_tool = (folder / "ffm.exe").string();
+#endif
+  open();
+  // A tool of the program folder that no job owns: a leftover of an earlier run.
+  platform::Process leftover;
+  auto options = test::tool_options(own_tool, {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                                               "testsrc2=size=64x64:rate=5", "-f", "null", "-"});
+  options.capture_output = false;
+  ASSERT_TRUE(leftover.start(options));
+
+  // A replay that lasts: 8 one-second segments, each answered after 400 ms.
+  test::HttpServer server;
+  ASSERT_TRUE(test::serve_vod(server, ffmpeg, folder / "vod", 8, 400));
+  window.set_text("编辑框_回放url", server.base_url() + "/vod/index.m3u8");
+  click(kReplayButton);
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return app->context().window.text(kDisplayBox).find("size=") != std::string::npos; }, 30s));
+
+  test::LiveSource source(ffmpeg);
+  record_live(source, 3s);
+  EXPECT_TRUE(leftover.wait(5000)) << "the leftover tool still runs";
+  ASSERT_TRUE(display_shows("任务完成"));
+  const auto live = duration(down("zhibo_1.mp4"));
+  ASSERT_TRUE(live);
+
+  // The replay went on through the live start and stop, and ends complete by itself.
+  EXPECT_EQ(window.text(kReplayButton), "停止下载");
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    return test::playable_duration(ffmpeg, down("huifang_1.mp4")).value_or(0) > 7.0;
+  }, 60s));
+  EXPECT_NEAR(*duration(down("huifang_1.mp4")), 8.0, 1.0);
+}
+
+TEST_F(JobsTest, ASecondClickDuringTheStartSecondCancelsTheRecording) {
+  open();
+  window.set_text("编辑框_直播url", "http://127.0.0.1:1/never.flv");
+  click(kLiveButton);
+  click(kLiveButton);
+  EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
+  const std::string message = std::string(kFinishedMessage) + window.text("编辑框_下载目录");
+  EXPECT_EQ(display(), message);
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(display(), message);  // no recording thread wrote its start line
+  EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
+}
+
+TEST_F(JobsTest, FailuresShowAsStatusLines) {
+  open();
+  // An empty address and one that would smuggle in options start nothing.
+  window.set_text("编辑框_直播url", "");
+  click(kLiveButton);
+  EXPECT_TRUE(display_shows("下载地址为空，没有开始下载", 10s));
+  click(kLiveButton);
+  window.set_text("编辑框_回放url", "http://h/x.m3u8\" -y -i x -c copy victim.txt \"");
+  click(kReplayButton);
+  EXPECT_TRUE(display_shows("下载地址无效", 10s));
+  click(kReplayButton);
+  EXPECT_FALSE(std::filesystem::exists(folder / "victim.txt"));
+
+  // An unreachable address: ffmpeg's own complaint, and no file.
+  window.set_text("编辑框_直播url", "http://127.0.0.1:" + std::to_string(test::free_port()) + "/live.flv");
+  click(kLiveButton);
+  ASSERT_TRUE(display_shows("保存位置：", 10s));
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    const std::string d = display();
+    return d.find("Connection refused") != std::string::npos || d.find("输入/输出 错误") != std::string::npos ||
+           d.find("Error opening input") != std::string::npos;
+  }, 30s)) << display();
+  click(kLiveButton);
+
+  // A download folder that cannot exist (its parent is a file): ffmpeg's error on the output.
+  test::HttpServer server;
+  ASSERT_TRUE(test::serve_vod(server, ffmpeg, folder / "vod", 2));
+  test::write_bytes(folder / "blocker", "a file");
+  window.set_text("编辑框_下载目录", test::u8(folder / "blocker" / "sub"));
+  window.set_text("编辑框_回放url", server.base_url() + "/vod/index.m3u8");
+  window.set_text(kDisplayBox, "");
+  click(kReplayButton);
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    const std::string d = display();
+    return d.find("Not a directory") != std::string::npos || d.find("文件/路径 不存在") != std::string::npos ||
+           d.find("转换失败") != std::string::npos;
+  }, 30s)) << display();
+  click(kReplayButton);
+}
+
+TEST_F(JobsTest, AMissingToolIsNamed) {
+#ifdef _WIN32
+  std::filesystem::remove(folder / "ffm.exe");
+#else
+  ::setenv("PATH", "/nonexistent", 1);  // this case runs in a process of its own
+#endif
+  open();
+  window.set_text("编辑框_直播url", "http://127.0.0.1:1/live.flv");
+  click(kLiveButton);
+  const std::string missing = platform::join_path(folder.str(), "ffm.exe") + " 不存在";
+  ASSERT_TRUE(display_shows(missing, 10s)) << display();
+  click(kLiveButton);
+}
+
+TEST_F(JobsTest, ClosingTheWindowFinishesARunningRecording) {
+  open();
+  test::LiveSource source(ffmpeg);
+  window.set_text("编辑框_直播url", source.address());
+  click(kLiveButton);
+  ASSERT_TRUE(display_shows("size="));
+  std::this_thread::sleep_for(2s);
+  const auto closing = Clock::now();
+  desktop.run_on_ui([&] { app->window_closing(); });
+  EXPECT_LT(Clock::now() - closing, 12s);
+  EXPECT_NE(display().find("任务完成"), std::string::npos) << display();
+  const auto seconds = duration(down("zhibo_1.mp4"));
+  ASSERT_TRUE(seconds) << "zhibo_1.mp4 does not play";
+  EXPECT_GT(*seconds, 1.5);
+  // The settings were saved after the tools had ended.
+  EXPECT_TRUE(std::filesystem::exists(folder / "data" / "mvx.ini"));
+}
+
+TEST_F(JobsTest, PreviewFollowsTheJobKindAndTheChosenSize) {
+  open();
+  window.set_text("编辑框_宽度", "640");
+  window.set_text("编辑框_高度", "360");
+#ifdef _WIN32
+  const auto bat = folder / "play.bat";
+  click("按钮_播放");  // before any job: the replay port
+  EXPECT_EQ(test::read_bytes(bat), "set SDL_AUDIODRIVER=directsound\r\nffplay -x 640 -y 360 udp://127.0.0.1:1112");
+  EXPECT_TRUE(::GetFileAttributesW(bat.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  // A live click makes it the live port; the hidden file of the first click is replaced.
+  window.set_text("编辑框_直播url", "");
+  click(kLiveButton);
+  click(kLiveButton);
+  window.set_text("编辑框_宽度", "1280");
+  click("按钮_播放");
+  EXPECT_EQ(test::read_bytes(bat), "set SDL_AUDIODRIVER=directsound\r\nffplay -x 1280 -y 360 udp://127.0.0.1:1111");
+  EXPECT_TRUE(::GetFileAttributesW(bat.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN);
+#else
+  const auto ffplay = platform::find_on_search_path("ffplay");
+  if (!ffplay) GTEST_SKIP() << "no ffplay";
+  ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  window.set_text("编辑框_直播url", "");
+  click(kLiveButton);
+  click(kLiveButton);
+  click("按钮_播放");
+  std::vector<int> ids;
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    ids = platform::processes_running_program(*ffplay);
+    for (int id : ids) {
+      std::string args = test::read_bytes("/proc/" + std::to_string(id) + "/cmdline");
+      static const char wanted[] = "-x\0" "640\0" "-y\0" "360\0" "udp://127.0.0.1:1111";
+      if (args.find(std::string(wanted, sizeof wanted - 1)) != std::string::npos)
+        return true;
+    }
+    return false;
+  }, 10s));
+  for (int id : ids) platform::terminate_process(id);
+  EXPECT_FALSE(std::filesystem::exists(folder / "play.bat"));
+#endif
+}
+
+}  // namespace
+}  // namespace qz::record

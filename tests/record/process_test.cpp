@@ -1,0 +1,87 @@
+// The process service and the Tool runner with the real ffmpeg.
+#include <gtest/gtest.h>
+
+#include "media_fixture.h"
+#include "record/tool_runner.h"
+
+namespace qz::record {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ProcessTest : ::testing::Test {
+  std::string ffmpeg = test::test_ffmpeg();
+  void SetUp() override {
+    if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
+  }
+  // A tool that runs until it is stopped, writing progress lines.
+  platform::ProcessOptions endless() const {
+    return test::tool_options(ffmpeg, {"-hide_banner", "-re", "-f", "lavfi", "-i", "testsrc2=size=64x64:rate=10",
+                                       "-f", "null", "-"});
+  }
+};
+
+TEST_F(ProcessTest, TheRunnerShowsTheToolsOutputWithArgumentsIntact) {
+  // The input name reaches ffmpeg as one argument, blanks, quote, Chinese letters and all, and
+  // its complaint comes back decoded, with the marker line for the missing file.
+  test::TempFolder folder;
+#ifdef _WIN32
+  const std::string name = test::u8(folder / "没有 这个 文件.flv");
+#else
+  const std::string name = test::u8(folder / "没有 \"这个\" 文件\\.flv");
+#endif
+  ToolCommand command = ffmpeg_copy_command(ffmpeg, name, kReplayPort, test::u8(folder / "out.mp4"));
+  ToolJob job;
+  std::vector<std::string> lines;
+  run_tool(job, command, [&](const std::string& line) { lines.push_back(line); });
+  EXPECT_TRUE(job.finished());
+  std::string all;
+  for (const auto& l : lines) all += l;
+  EXPECT_NE(all.find("输入/输出 的 文件/路径 不存在"), std::string::npos) << all;
+  // Without the marker row the chunk itself would show the name; check ffmpeg saw it whole.
+  const auto plain = test::run_tool_to_end(test::tool_options(ffmpeg, {"-hide_banner", "-i", name, "-f", "null", "-"}));
+  EXPECT_NE(plain.output.find(name), std::string::npos) << plain.output;
+}
+
+TEST_F(ProcessTest, AGracefulStopLetsTheToolFinishAndTerminateEndsItAtOnce) {
+  for (bool graceful : {true, false}) {
+    platform::Process p;
+    ASSERT_TRUE(p.start(endless()));
+    EXPECT_GT(p.id(), 0);
+    std::string output;
+    char buffer[1024];
+    while (output.find("frame=") == std::string::npos) {
+      const std::size_t n = p.read_output(buffer, sizeof buffer);
+      ASSERT_GT(n, 0u);
+      output.append(buffer, n);
+    }
+    EXPECT_FALSE(p.wait(0));
+    EXPECT_TRUE(graceful ? p.stop_gracefully() : p.terminate());
+    while (const std::size_t n = p.read_output(buffer, sizeof buffer)) output.append(buffer, n);
+    ASSERT_TRUE(p.wait(10000));
+    EXPECT_EQ(output.find("muxing overhead:") != std::string::npos, graceful) << output;
+    EXPECT_FALSE(p.stop_gracefully());  // it has ended: nothing is signalled
+  }
+}
+
+TEST_F(ProcessTest, AStopBeforeTheStartKeepsTheToolFromStarting) {
+  ToolJob job;
+  job.request_stop();
+  std::vector<std::string> lines;
+  run_tool(job, {ffmpeg, endless().args, endless().windows_command_line},
+           [&](const std::string& line) { lines.push_back(line); });
+  EXPECT_TRUE(lines.empty());
+  EXPECT_FALSE(job.process().started());
+}
+
+TEST(Process, AMissingProgramDoesNotStart) {
+  platform::Process p;
+  EXPECT_FALSE(p.start(test::tool_options(test::u8(test::TempFolder().path() / "nothing.exe"), {})));
+  EXPECT_EQ(p.id(), 0);
+  char c;
+  EXPECT_EQ(p.read_output(&c, 1), 0u);
+  EXPECT_FALSE(p.wait(0));
+}
+
+}  // namespace
+}  // namespace qz::record
