@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "platform/fs.h"
@@ -67,32 +66,9 @@ std::vector<std::string> default_browser_profiles() {
   return folders;
 }
 
-std::optional<DevToolsEndpoint> read_devtools_active_port(const std::string& profile_folder) {
-  const auto text = read_file(join_path(profile_folder, "DevToolsActivePort"));
-  if (!text) return std::nullopt;
-  const std::size_t line_end = text->find('\n');
-  if (line_end == std::string::npos) return std::nullopt;
-  DevToolsEndpoint endpoint;
-  const std::string port = text->substr(0, line_end);
-  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  endpoint.port = std::stoi(port);
-  std::string path = text->substr(line_end + 1);
-  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-  if (endpoint.port <= 0 || endpoint.port > 65535 || path.empty() || path[0] != '/') return std::nullopt;
-  endpoint.path = path;
-  return endpoint;
-}
-
 bool make_private_directory(const std::string& path) {
   if (!make_directories(path)) return false;
   return ::chmod(path.c_str(), 0700) == 0;
-}
-
-bool remove_tree(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove_all(path, ec);
-  return !std::filesystem::exists(path, ec);
 }
 
 struct BrowserProcess::Impl {

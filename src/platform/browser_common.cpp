@@ -1,0 +1,33 @@
+#include <filesystem>
+
+#include "platform/browser.h"
+#include "platform/fs.h"
+
+namespace qz::platform {
+
+std::optional<DevToolsEndpoint> read_devtools_active_port(const std::string& profile_folder) {
+  const auto text = read_file(join_path(profile_folder, "DevToolsActivePort"));
+  if (!text) return std::nullopt;
+  const std::size_t line_end = text->find('\n');
+  if (line_end == std::string::npos) return std::nullopt;
+  std::string port = text->substr(0, line_end);
+  if (!port.empty() && port.back() == '\r') port.pop_back();
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  DevToolsEndpoint endpoint;
+  endpoint.port = std::stoi(port);
+  std::string path = text->substr(line_end + 1);
+  if (const std::size_t end = path.find_first_of("\r\n"); end != std::string::npos) path.resize(end);
+  if (endpoint.port <= 0 || endpoint.port > 65535 || path.empty() || path[0] != '/') return std::nullopt;
+  endpoint.path = path;
+  return endpoint;
+}
+
+bool remove_tree(const std::string& path) {
+  const std::filesystem::path p(std::u8string(path.begin(), path.end()));
+  std::error_code ec;
+  std::filesystem::remove_all(p, ec);
+  return !std::filesystem::exists(p, ec);
+}
+
+}  // namespace qz::platform
