@@ -1,0 +1,129 @@
+#include "platform/range_download.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <mutex>
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+namespace qz::platform {
+namespace {
+
+constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+constexpr DWORD kReadSize = 20480;
+
+struct Internet {
+  HINTERNET handle = nullptr;
+  explicit Internet(HINTERNET h) : handle(h) {}
+  Internet(const Internet&) = delete;
+  Internet& operator=(const Internet&) = delete;
+  ~Internet() {
+    if (handle) InternetCloseHandle(handle);
+  }
+};
+
+// A proxy the system is set to use is taken as configured; otherwise automatic proxy discovery
+// is skipped.
+HINTERNET open_internet(const std::wstring& agent) {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Every worker needs its own connection to the same server at the same time.
+    DWORD conns = 16;
+    InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
+  });
+  DWORD state = 0;
+  InternetGetConnectedState(&state, 0);
+  const DWORD access = (state & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
+                                                            : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+  HINTERNET h = InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0);
+  if (h) {
+    DWORD timeout = 60000;
+    InternetSetOptionW(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionW(h, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  }
+  return h;
+}
+
+std::optional<std::wstring> query_text(HINTERNET request, DWORD what) {
+  std::vector<wchar_t> buffer(256);
+  for (;;) {
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    DWORD index = 0;
+    if (HttpQueryInfoW(request, what, buffer.data(), &bytes, &index))
+      return std::wstring(buffer.data(), bytes / sizeof(wchar_t));
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    buffer.resize(bytes / sizeof(wchar_t) + 1);
+  }
+}
+
+DownloadReply reply_of(HINTERNET request) {
+  DownloadReply reply;
+  DWORD status = 0, size = sizeof status, index = 0;
+  if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index))
+    reply.status = static_cast<int>(status);
+  // Read as text: the number form of the query stops at 4 GiB.
+  if (auto length = query_text(request, HTTP_QUERY_CONTENT_LENGTH)) {
+    try {
+      reply.content_length = std::stoull(from_wide(*length));
+    } catch (...) {
+    }
+  }
+  if (auto range = query_text(request, HTTP_QUERY_CONTENT_RANGE)) reply.content_range = from_wide(*range);
+  return reply;
+}
+
+}  // namespace
+
+std::optional<DownloadReply> probe_download(const std::string& url, const std::string& headers) {
+  Internet internet(open_internet(L""));
+  if (!internet.handle) return std::nullopt;
+  const std::wstring h = to_wide(headers);
+  Internet request(InternetOpenUrlW(internet.handle, to_wide(url).c_str(), h.c_str(), static_cast<DWORD>(h.size()),
+                                    kOpenFlags, 0));
+  if (!request.handle) return std::nullopt;
+  return reply_of(request.handle);  // no body is read
+}
+
+std::optional<std::string> redirect_location(const std::string& url) {
+  DWORD state = 0;
+  if (!InternetGetConnectedState(&state, 0)) return std::nullopt;
+  Internet internet(open_internet(L"我的下载" + std::to_wstring(GetTickCount())));
+  if (!internet.handle) return std::nullopt;
+  Internet request(InternetOpenUrlW(internet.handle, to_wide(url).c_str(), nullptr, 0,
+                                    kOpenFlags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
+  if (!request.handle) return std::nullopt;
+  auto location = query_text(request.handle, HTTP_QUERY_LOCATION);
+  if (!location || location->empty()) return std::nullopt;
+  return from_wide(*location);
+}
+
+struct DownloadSession::Impl {
+  HINTERNET internet = nullptr;
+};
+
+DownloadSession::DownloadSession() : impl_(std::make_unique<Impl>()) { impl_->internet = open_internet(L""); }
+
+DownloadSession::~DownloadSession() {
+  if (impl_->internet) InternetCloseHandle(impl_->internet);
+}
+
+FetchOutcome DownloadSession::fetch(const std::string& url, const std::string& headers, const Callbacks& callbacks) {
+  if (!impl_->internet) return FetchOutcome::Failed;
+  const std::wstring h = to_wide(headers);
+  Internet request(InternetOpenUrlW(impl_->internet, to_wide(url).c_str(), h.c_str(), static_cast<DWORD>(h.size()),
+                                    kOpenFlags, 0));
+  if (!request.handle) return FetchOutcome::Failed;
+  if (!callbacks.on_reply(reply_of(request.handle))) return FetchOutcome::Cancelled;
+  std::vector<char> buffer(kReadSize);
+  for (;;) {
+    if (callbacks.cancelled && callbacks.cancelled()) return FetchOutcome::Cancelled;
+    DWORD read = 0;
+    if (!InternetReadFile(request.handle, buffer.data(), kReadSize, &read)) return FetchOutcome::Failed;
+    if (read == 0) return FetchOutcome::Complete;
+    if (!callbacks.on_data(buffer.data(), read)) return FetchOutcome::Cancelled;
+  }
+}
+
+}  // namespace qz::platform
