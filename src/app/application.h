@@ -27,6 +27,8 @@ struct ShellHooks {
   std::function<void()> stop_capture;
   // Closing handler, second: end the recording tools (jobs finish their files first).
   std::function<void()> stop_recording_tools;
+  // True while a job's recording tool still runs (the command line waits on it).
+  std::function<bool()> recording_busy;
 };
 
 class Application {

@@ -24,6 +24,7 @@ void install(app::Application& app) {
   window.on_click("按钮_播放", [jobs] { jobs->preview_clicked(); });
   std::shared_ptr<ShutdownGuard> guard(new ShutdownGuard{jobs});
   app.hooks().stop_recording_tools = [jobs, guard] { jobs->stop_all(std::chrono::seconds(10)); };
+  app.hooks().recording_busy = [jobs] { return jobs->busy(); };
 }
 
 }  // namespace qz::record

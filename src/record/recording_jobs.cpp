@@ -162,6 +162,14 @@ void RecordingJobs::replay_thread(ToolJob& job) {
   run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
 }
 
+bool RecordingJobs::busy() {
+  {
+    std::lock_guard lock(mutex_);
+    if (pending_live_start_ != 0) return true;
+  }
+  return !running_jobs().empty();
+}
+
 std::vector<std::shared_ptr<ToolJob>> RecordingJobs::running_jobs() {
   std::lock_guard lock(mutex_);
   std::vector<std::shared_ptr<ToolJob>> jobs;

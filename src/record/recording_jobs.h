@@ -48,6 +48,9 @@ class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
   // download runs. Chooses the preview's port.
   int job_kind() const { return job_kind_.load(); }
 
+  // True while a start waits out its second or a job's tool has not ended.
+  bool busy();
+
  private:
   void prepare_download_folder();
   void start_live_job(std::uint64_t token);

@@ -4,9 +4,12 @@
 #include "platform/paths.h"
 #include "platform/system.h"
 #include "ui/qt/qt_desktop.h"
+#include "ui/cli/cli.h"
 #include "ui/qt/qt_main_window.h"
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (qz::ui::is_cli_invocation(args)) return qz::ui::run_cli(args);
   QApplication qt(argc, argv);
   qz::app::WindowModel model;
   qz::ui::QtDesktop desktop;

@@ -1,0 +1,256 @@
+#include "ui/cli/cli.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/application.h"
+#include "app/controls.h"
+#include "platform/fs.h"
+#include "platform/interrupt.h"
+#include "platform/paths.h"
+#include "ui/headless/headless_desktop.h"
+
+namespace qz::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kUsage =
+    "用法：\n"
+    "  qiongzhi record <直播间分享链接> [--dir 目录] [--headless] [--timeout 秒]\n"
+    "      打开直播间，等到直播真实地址出现，录制到 zhibo_n.mp4；Ctrl+C 停止并保存。\n"
+    "  qiongzhi replay <回放网址> [--dir 目录] [--headless] [--timeout 秒]\n"
+    "      打开回放网址，等到回放真实地址出现，下载到 huifang_n.mp4。\n"
+    "  qiongzhi download <地址> [--dir 目录]\n"
+    "      直接下载一个 http(s)/rtmp(s) 地址（如 .m3u8 回放）到 huifang_n.mp4。\n"
+    "  qiongzhi --help\n"
+    "退出码：0 完成，2 参数错误，3 目录不可写，4 找不到浏览器，5 等待地址超时，6 下载工具失败或缺失。\n"
+    "不带参数运行时打开窗口。\n";
+
+struct Options {
+  std::string command, link, dir;
+  bool headless = false;
+  int timeout_s = 90;
+};
+
+void say(std::FILE* to, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), to);
+  std::fflush(to);
+}
+
+bool looks_like_url(const std::string& s) {
+  for (const char* scheme : {"http://", "https://", "rtmp://", "rtmps://"})
+    if (s.rfind(scheme, 0) == 0 && s.size() > std::string(scheme).size()) return true;
+  return false;
+}
+
+std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
+  Options o;
+  if (args.empty()) {
+    error = "缺少命令。";
+    return std::nullopt;
+  }
+  o.command = args[0];
+  if (o.command != "record" && o.command != "replay" && o.command != "download") {
+    error = "未知命令：" + o.command;
+    return std::nullopt;
+  }
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--headless") {
+      o.headless = true;
+    } else if ((a == "--dir" || a == "--timeout") && i + 1 < args.size()) {
+      if (a == "--dir") {
+        o.dir = args[++i];
+      } else {
+        try {
+          o.timeout_s = std::stoi(args[++i]);
+        } catch (...) {
+          o.timeout_s = 0;
+        }
+        if (o.timeout_s <= 0) {
+          error = "--timeout 需要一个正整数（秒）。";
+          return std::nullopt;
+        }
+      }
+    } else if (a.rfind("--", 0) == 0) {
+      error = "未知选项或缺少参数：" + a;
+      return std::nullopt;
+    } else if (o.link.empty()) {
+      o.link = a;
+    } else {
+      error = "多余的参数：" + a;
+      return std::nullopt;
+    }
+  }
+  if (o.link.empty()) {
+    error = "缺少链接。";
+    return std::nullopt;
+  }
+  if (!looks_like_url(o.link)) {
+    error = "不是有效的链接（需要 http:// 或 https:// 开头）：" + o.link;
+    return std::nullopt;
+  }
+  return o;
+}
+
+// True when a file can be created in `folder` (made first when missing).
+bool folder_writable(const std::string& folder) {
+  if (!platform::make_directories(folder)) return false;
+  const std::string probe = platform::join_path(folder, ".qiongzhi-write-test");
+  const bool ok = platform::write_file(probe, "x");
+  platform::remove_file(probe);
+  return ok;
+}
+
+// Mirrors the display box on stdout: what was appended, or the whole text after a reset.
+class DisplayMirror final : public app::WindowObserver {
+ public:
+  explicit DisplayMirror(app::WindowModel& window) : window_(window) {}
+  void control_changed(const app::ControlChange& change) override {
+    if (change.what != app::ControlChange::What::Text || change.name != app::kDisplayBox) return;
+    const std::string now = window_.text(app::kDisplayBox);
+    std::lock_guard lock(mutex_);
+    if (now.rfind(shown_, 0) == 0) {
+      say(stdout, now.substr(shown_.size()));
+    } else {
+      say(stdout, (shown_.empty() || shown_.back() == '\n' ? "" : "\n") + now);
+    }
+    shown_ = now;
+  }
+
+ private:
+  app::WindowModel& window_;
+  std::mutex mutex_;
+  std::string shown_;
+};
+
+class CliRun {
+ public:
+  explicit CliRun(const Options& o) : options_(o) {
+    desktop_.set_box_printer([](const app::MessageBoxRequest& box) {
+      say(stderr, "【" + box.caption + "】" + box.text + "\n");
+    });
+    window_.set_observer(&mirror_);
+    app::install_subsystems(app_);
+  }
+
+  int run() {
+    if (options_.headless) app_.context().config.browser_headless = true;
+    if (!app_.start()) return kCliToolFailed;
+    desktop_.run_on_ui([&] { app_.window_created(); });
+    if (!options_.dir.empty()) window_.set_text("编辑框_下载目录", options_.dir);
+    const std::string folder = window_.text("编辑框_下载目录");
+    if (!folder_writable(folder)) {
+      say(stderr, "下载目录无法写入：" + folder + "\n");
+      return finish(kCliFolder);
+    }
+    if (options_.command == "download") {
+      window_.set_text("编辑框_回放url", options_.link);
+      return record("按钮_开始1");
+    }
+    const bool live = options_.command == "record";
+    const char* box = live ? "编辑框_直播url" : "编辑框_回放url";
+    window_.set_text(box, "");  // an address saved by an earlier run must not count
+    if (live) {
+      window_.set_text("编辑框_url", options_.link);
+      desktop_.run_on_ui([&] { window_.click("按钮3"); });
+    } else {
+      say(stdout, "打开回放网址：" + options_.link + "\n");
+      desktop_.run_on_ui([&] { window_.click("按钮6"); });
+    }
+    if (browser_missing()) {
+      say(stderr, "找不到可用的浏览器（Chrome、Edge 或 Chromium）。请安装后再试，或在 data/config.ini 中设置 browser_path。\n");
+      return finish(kCliNoBrowser);
+    }
+    say(stdout, "等待真实地址（最多 " + std::to_string(options_.timeout_s) + " 秒）……\n");
+    const bool got = wait_or_interrupt([&] { return !window_.text(box).empty(); },
+                                       std::chrono::seconds(options_.timeout_s));
+    if (!got) {
+      if (platform::interrupt_count() > 0) return finish(kCliNoAddress);
+      say(stderr, std::string("在 ") + std::to_string(options_.timeout_s) + " 秒内没有得到" +
+                      (live ? "直播" : "回放") + "真实地址。请确认链接正确、直播正在进行。\n");
+      return finish(kCliNoAddress);
+    }
+    say(stdout, std::string(live ? "直播" : "回放") + "真实地址：" + window_.text(box) + "\n");
+    return record(live ? "按钮_开始" : "按钮_开始1");
+  }
+
+ private:
+  bool browser_missing() const {
+    for (const auto& b : desktop_.shown_boxes())
+      if (b.text.find("请下载谷歌浏览器") != std::string::npos) return true;
+    return false;
+  }
+
+  bool busy() { return app_.hooks().recording_busy && app_.hooks().recording_busy(); }
+
+  // Waits for `done`; an interrupt or the time limit ends the wait early (false).
+  bool wait_or_interrupt(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (platform::interrupt_count() > 0 || std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
+  }
+
+  int record(const char* button) {
+    const int interrupts_before = platform::interrupt_count();
+    desktop_.run_on_ui([&] { window_.click(button); });
+    // The live start waits a second before its tool runs.
+    wait_or_interrupt([&] { return busy(); }, 5s);
+    while (busy() && platform::interrupt_count() == interrupts_before)
+      std::this_thread::sleep_for(100ms);
+    if (busy()) {
+      say(stderr, "\n正在停止并保存文件……\n");
+      desktop_.run_on_ui([&] { window_.click(button); });
+      HeadlessDesktop::wait_until([&] { return !busy(); }, 20s);
+    }
+    const bool finished = window_.text(app::kDisplayBox).find("任务完成") != std::string::npos;
+    return finish(finished ? kCliDone : kCliToolFailed);
+  }
+
+  int finish(int code) {
+    if (app_.hooks().stop_capture) app_.hooks().stop_capture();
+    if (app_.hooks().stop_recording_tools) app_.hooks().stop_recording_tools();
+    say(stdout, "\n");
+    return code;
+  }
+
+  Options options_;
+  app::WindowModel window_;
+  HeadlessDesktop desktop_;
+  DisplayMirror mirror_{window_};
+  app::Application app_{window_, desktop_, platform::program_folder()};
+};
+
+}  // namespace
+
+bool is_cli_invocation(const std::vector<std::string>& args) {
+  if (args.empty()) return false;
+  const std::string& first = args[0];
+  return first == "record" || first == "replay" || first == "download" || first == "--help" ||
+         first == "-h" || first == "help" || first.rfind("--", 0) == 0;
+}
+
+int run_cli(const std::vector<std::string>& args) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    say(stdout, kUsage);
+    return kCliDone;
+  }
+  std::string error;
+  const auto options = parse(args, error);
+  if (!options) {
+    say(stderr, error + "\n\n" + kUsage);
+    return kCliUsage;
+  }
+  platform::catch_interrupts();
+  CliRun run(*options);
+  return run.run();
+}
+
+}  // namespace qz::ui
