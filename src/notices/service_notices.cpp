@@ -1,0 +1,307 @@
+#include "notices/service_notices.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
+
+#include "app/controls.h"
+#include "app/desktop_shortcut.h"
+#include "app/identity.h"
+#include "app/logs.h"
+#include "net/http_fetch.h"
+#include "notices/sha256.h"
+#include "platform/executable.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/text_codec.h"
+#include "platform/verified_get.h"
+#include "record/file_downloader.h"
+
+namespace qz::notices {
+namespace {
+
+using Values = std::map<std::string, std::string>;
+
+struct Fetched {
+  bool ok = false;
+  std::string body;
+};
+
+bool is_success(const std::string& status) { return !status.empty() && status[0] == '2'; }
+
+// Probe files, the announcement and the pictures: plain GETs through HttpFetch.
+Fetched plain_get(const std::string& url) {
+  net::HttpFetchRequest request;
+  request.url = url;
+  net::HttpFetchResponse response = net::HttpFetch(request);
+  return {is_success(response.status), std::move(response.body)};
+}
+
+// JSON documents are UTF-8; a server that sends GBK is understood too.
+std::string as_utf8(std::string bytes) {
+  return platform::is_valid_utf8(bytes) ? bytes : platform::gbk_to_utf8(bytes);
+}
+
+std::string value_of(const std::optional<Values>& values, const std::string& key) {
+  if (!values) return {};
+  const auto it = values->find(key);
+  return it == values->end() ? std::string() : it->second;
+}
+
+// The update index decides which program the user runs next: it comes only over a connection
+// whose certificate checks out.
+std::optional<Values> fetch_update_index(const std::string& url) {
+  const platform::VerifiedGetResult got = platform::verified_get(url);
+  if (!got.ok || got.status < 200 || got.status > 299) return std::nullopt;
+  return read_text_values(as_utf8(got.body));
+}
+
+// The server names the file the update writes into the program folder: a bare file name only,
+// so an index cannot place a file anywhere else.
+bool is_plain_file_name(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name)
+    if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
+  return true;
+}
+
+std::string lower_ascii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Plain decimal with at most two fraction digits, trailing zeros dropped: 1, 0.5, 33.33.
+std::string plain_number(double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.2f", value);
+  std::string text = buffer;
+  while (!text.empty() && text.back() == '0') text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text == "-0" ? "0" : text;
+}
+
+}  // namespace
+
+std::optional<Values> read_text_values(std::string_view body) {
+  const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
+  if (document.is_discarded() || !document.is_object()) return std::nullopt;
+  Values values;
+  for (const auto& [key, value] : document.items())
+    if (value.is_string()) values[key] = value.get<std::string>();
+  return values;
+}
+
+std::string update_progress_text(std::int64_t total, std::int64_t downloaded) {
+  const double percent = total > 0 ? static_cast<double>(downloaded) / static_cast<double>(total) * 100 : 0;
+  return "已下载：" + plain_number(static_cast<double>(downloaded) / 1024) + "kb/" +
+         plain_number(static_cast<double>(total) / 1024) + "kb\r\n进度：" + plain_number(percent) + "%";
+}
+
+bool wants_drive_c_advice(std::string_view program_folder) {
+  return !program_folder.empty() && program_folder[0] == 'C';
+}
+
+ServiceNotices::ServiceNotices(app::Context& ctx, ThreadStarter start_thread)
+    : ctx_(ctx), start_thread_(std::move(start_thread)) {}
+
+void ServiceNotices::start() {
+  auto self = shared_from_this();
+  start_thread_([self] { self->run_version_thread(); });
+  start_thread_([self] { self->run_announcement_thread(); });
+}
+
+std::string ServiceNotices::index_address(const std::string& base) const {
+  return base + app::kSoftwareId + "/index.json";
+}
+
+void ServiceNotices::run_version_thread() {
+  const std::string version = app::kVersion;
+  app::write_run_log(ctx_.program_folder, "显示版本号" + version);
+  ctx_.window.set_text(app::kNoticePart0, "版本v" + version);
+
+  // "1" the running version is the offered one, "0" another is offered, "-1" nothing is offered
+  // (no index, no JSON object, or no version in it): then there is nothing to update to.
+  const std::optional<Values> index = fetch_update_index(index_address(ctx_.config.update_primary));
+  const std::string offered = value_of(index, "版本");
+  const std::string result = offered.empty() ? "-1" : offered == version ? "1" : "0";
+  app::write_run_log(ctx_.program_folder, "版本检查结果1是最新版：" + result);
+  if (result == "0") run_update_flow();
+
+  if (wants_drive_c_advice(ctx_.program_folder)) {
+    ctx_.window.set_visible(app::kUpdateLabel, true);
+    ctx_.window.set_text(app::kUpdateLabel, kDriveCAdvice);
+  }
+
+  net::HttpFetchRequest request;
+  request.url = ctx_.config.quote_url + "?encode=text";
+  const net::HttpFetchResponse quote = net::HttpFetch(request);
+  std::string text;
+  if (is_success(quote.status)) text = platform::is_valid_utf8(quote.body) ? quote.body : quote.text;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  ctx_.window.set_text(app::kNoticePart2, "   " + text);
+}
+
+ProbeResult ServiceNotices::probe_servers() const {
+  const std::pair<std::string, const char*> servers[] = {
+      {ctx_.config.update_primary, "华北多线服务器正常"},
+      {ctx_.config.update_mirror1, "广州服务器正常"},
+      {ctx_.config.update_mirror2, "上海服务器正常"},
+  };
+  for (const auto& [base, message] : servers) {
+    const Fetched probe = plain_get(base + "test.txt");
+    if (probe.ok && probe.body == "ok") return {base, message};
+  }
+  return {ctx_.config.update_primary, "服务器异常，尝试使用多线服务器连接"};
+}
+
+void ServiceNotices::run_update_flow() {
+  const ProbeResult probe = probe_servers();
+  ctx_.window.set_text(app::kNoticePart1, probe.message);
+  {
+    std::lock_guard lock(mutex_);
+    base_ = probe.base;
+  }
+
+  app::write_run_log(ctx_.program_folder, "启动升级程序检查");
+  const std::optional<Values> index = fetch_update_index(index_address(probe.base));
+  app::write_run_log(ctx_.program_folder, "升级文件获取到数据");
+  const std::string version = value_of(index, "版本");
+  const std::string notes = value_of(index, "更新说明");
+  const std::string file_name = value_of(index, "文件名");
+  const std::string address = value_of(index, "下载地址");
+  // Nothing to offer: no prompt with empty fields, no download of nothing.
+  if (version.empty() || address.empty() || !is_plain_file_name(file_name)) return;
+  const std::string target =
+      record::FileDownloader::ResolveTarget(address, ctx_.path(file_name));
+  const auto slash = target.find_last_of("/\\");
+  if (!is_plain_file_name(slash == std::string::npos ? target : target.substr(slash + 1))) return;
+
+  app::write_run_log(ctx_.program_folder, "提醒用户升级");
+  app::MessageBoxRequest box;
+  box.text = "发现新版本：v" + version + "，更新内容：\r\n" + notes;
+  box.caption = "发现新版本，是否更新";
+  box.buttons = app::MessageButtons::OkCancel;
+  if (ctx_.desktop.message_box(box) != app::MessageReply::Ok) return;
+
+  ctx_.window.set_text(app::kUpdateLabel, "开始更新");
+  {
+    std::lock_guard lock(mutex_);
+    target_path_ = target;
+    expected_sha256_ = lower_ascii(value_of(index, "sha256"));
+  }
+  ctx_.window.set_text(app::kOpenNewVersionButton, "打开：" + file_name);
+  auto self = shared_from_this();
+  record::FileDownloader downloader;
+  const int task = downloader.Download(
+      address, target, 2,
+      [self](int number, int kind, std::int64_t total, std::int64_t downloaded) {
+        self->on_update_progress(number, kind, total, downloaded);
+      },
+      kUpdateUser);
+  if (task < 0) ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
+  std::lock_guard lock(mutex_);
+  update_task_ = task < 0 ? downloader.TaskCount(kUpdateUser) : task;
+}
+
+void ServiceNotices::on_update_progress(int, int kind, std::int64_t total, std::int64_t downloaded) {
+  if (kind == record::kDownloadFailed) {
+    ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
+    return;
+  }
+  ctx_.window.set_text(app::kUpdateLabel, update_progress_text(total, downloaded));
+  // Only the downloader's word that the file is whole under its final name completes the update;
+  // a progress figure of 100 does not.
+  if (kind == record::kDownloadFinished) finish_update(total, downloaded);
+}
+
+void ServiceNotices::finish_update(std::int64_t, std::int64_t) {
+  ctx_.window.set_text(app::kUpdateLabel, "更新结束");
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  std::string target, expected;
+  {
+    std::lock_guard lock(mutex_);
+    target = target_path_;
+    expected = expected_sha256_;
+  }
+  // A file that is not the one the index announced is never offered to be run.
+  if (!expected.empty() && sha256_of_file(target) != expected) {
+    platform::remove_file(target);
+    ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
+    return;
+  }
+  ctx_.window.set_visible(app::kOpenNewVersionButton, true);
+  const std::optional<std::uint64_t> size = platform::file_size(target);
+  if (!size || *size < 20) {
+    ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
+    return;
+  }
+  app::ShortcutRequest shortcut;
+  shortcut.name = app::kTitle;
+  shortcut.target = target;
+  app::create_desktop_shortcut(shortcut);
+}
+
+void ServiceNotices::on_open_new_version() {
+  const std::string target = update_target();
+  if (target.empty() || !platform::file_exists(target)) return;
+  platform::make_executable(target);
+  if (platform::start_detached(target, {}) == 0) {
+    // The old program stays when the new one cannot start.
+    ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
+    return;
+  }
+  auto self = shared_from_this();
+  ctx_.desktop.post([self] {
+    if (self->close_program) self->close_program();
+  }, 2000);
+}
+
+void ServiceNotices::run_announcement_thread() {
+  const std::string primary = ctx_.config.update_primary;
+  const Fetched document = plain_get(primary + "gonggao.json");
+  const std::optional<Values> values =
+      document.ok ? read_text_values(as_utf8(document.body)) : std::nullopt;
+  if (values) ctx_.window.set_text(app::kNoticePart2, value_of(values, "all"));
+  const std::string link = value_of(values, "ad1url");
+
+  std::mt19937 random(static_cast<std::mt19937::result_type>(
+      std::chrono::system_clock::now().time_since_epoch().count()));
+  const int n = std::uniform_int_distribution<int>(1, 17)(random);
+  const Fetched picture = plain_get(primary + "tool/ad" + std::to_string(n) + ".gif");
+  if (picture.ok && !picture.body.empty()) ctx_.window.set_picture(app::kAdvertPicture, picture.body);
+  std::lock_guard lock(mutex_);
+  advert_link_ = link;
+}
+
+void ServiceNotices::on_advert_clicked() {
+  const std::string link = advert_link();
+  if (link.empty()) return;
+  if (link.compare(0, 4, "http") == 0) {
+    ctx_.desktop.open_with_default_handler(link);
+    return;
+  }
+  app::MessageBoxRequest box;
+  box.text = link;
+  ctx_.desktop.message_box(box);
+}
+
+int ServiceNotices::update_task() const {
+  std::lock_guard lock(mutex_);
+  return update_task_;
+}
+
+std::string ServiceNotices::update_target() const {
+  std::lock_guard lock(mutex_);
+  return target_path_;
+}
+
+std::string ServiceNotices::advert_link() const {
+  std::lock_guard lock(mutex_);
+  return advert_link_;
+}
+
+}  // namespace qz::notices

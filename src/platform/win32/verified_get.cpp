@@ -1,0 +1,79 @@
+#include "platform/verified_get.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+
+#include "platform/win32/wide.h"
+
+namespace qz::platform {
+namespace {
+
+struct InternetHandle {
+  HINTERNET h = nullptr;
+  explicit InternetHandle(HINTERNET handle) : h(handle) {}
+  ~InternetHandle() {
+    if (h) WinHttpCloseHandle(h);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+};
+
+}  // namespace
+
+VerifiedGetResult verified_get(const std::string& url, int timeout_ms) {
+  VerifiedGetResult result;
+  std::wstring wide_url = to_wide(url);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) return result;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return result;
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+  object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (object.empty()) object = L"/";
+
+  InternetHandle session(WinHttpOpen(L"Mozilla/5.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session.h) return result;
+  WinHttpSetTimeouts(session.h, timeout_ms, timeout_ms, timeout_ms, timeout_ms);
+  // Redirects are followed, never from https down to http; no security flag is relaxed, so a
+  // certificate that does not check out fails the send.
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  WinHttpSetOption(session.h, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+  DWORD max_redirects = 5;
+  WinHttpSetOption(session.h, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &max_redirects,
+                   sizeof max_redirects);
+  InternetHandle connection(WinHttpConnect(session.h, host.c_str(), parts.nPort, 0));
+  if (!connection.h) return result;
+  InternetHandle request(WinHttpOpenRequest(
+      connection.h, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+      parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  if (!request.h) return result;
+  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request.h, nullptr))
+    return result;
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+    return result;
+  std::string body;
+  char buffer[16384];
+  for (;;) {
+    DWORD got = 0;
+    if (!WinHttpReadData(request.h, buffer, sizeof buffer, &got)) return result;
+    if (got == 0) break;
+    body.append(buffer, got);
+  }
+  result.ok = true;
+  result.status = static_cast<int>(status);
+  result.body = std::move(body);
+  return result;
+}
+
+}  // namespace qz::platform
