@@ -455,6 +455,7 @@ void Automation::on_request(const std::shared_ptr<Page>& page, DevToolsEvent& ev
                                          page->session_id);
     if (body.ok && body.result.contains("postData") && body.result["postData"].is_string()) {
       (*request)["postData"] = body.result["postData"];
+      log("request body fetched: " + request_id);
       json message = {{"method", event.method}, {"params", event.params}};
       if (!event.session_id.empty()) message["sessionId"] = event.session_id;
       event.raw = message.dump(-1, ' ', false, json::error_handler_t::replace);
