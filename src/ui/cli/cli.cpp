@@ -155,13 +155,10 @@ class CliRun {
     const bool live = options_.command == "record";
     const char* box = live ? "编辑框_直播url" : "编辑框_回放url";
     window_.set_text(box, "");  // an address saved by an earlier run must not count
-    if (live) {
-      window_.set_text("编辑框_url", options_.link);
-      desktop_.run_on_ui([&] { window_.click("按钮3"); });
-    } else {
-      say(stdout, "打开回放网址：" + options_.link + "\n");
-      desktop_.run_on_ui([&] { window_.click("按钮6"); });
-    }
+    // A dashboard link is opened like a room: its page's requests lead to the replay address.
+    say(stdout, std::string(live ? "打开直播间：" : "打开回放网址：") + options_.link + "\n");
+    window_.set_text("编辑框_url", options_.link);
+    desktop_.run_on_ui([&] { window_.click("按钮3"); });
     if (browser_missing()) {
       say(stderr, "找不到可用的浏览器（Chrome、Edge 或 Chromium）。请安装后再试，或在 data/config.ini 中设置 browser_path。\n");
       return finish(kCliNoBrowser);
@@ -231,10 +228,9 @@ class CliRun {
 }  // namespace
 
 bool is_cli_invocation(const std::vector<std::string>& args) {
-  if (args.empty()) return false;
-  const std::string& first = args[0];
-  return first == "record" || first == "replay" || first == "download" || first == "--help" ||
-         first == "-h" || first == "help" || first.rfind("--", 0) == 0;
+  // The window takes no arguments: anything given is for the command line, which explains
+  // itself when it does not understand.
+  return !args.empty();
 }
 
 int run_cli(const std::vector<std::string>& args) {

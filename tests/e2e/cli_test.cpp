@@ -1,0 +1,116 @@
+// The command line as a script uses it: a real program, real Chromium, real ffmpeg, loopback.
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+#include "fixtures/http_server.h"
+#include "fixtures/platform_site/platform_site.h"
+
+namespace qz::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct CliFixture : ::testing::Test {
+  TempFolder program;  // the program folder: a copy of the binary, so data/ lands here
+  fs::path binary = program / "qiongzhi";
+  fs::path out = program.path().parent_path() / "out.txt";
+  HttpServer server;
+  PlatformSite site{server, server.base_url() + "/cdn"};
+
+  void SetUp() override {
+    fs::copy_file(fs::path(QZ_BINARY_DIR) / "src/qiongzhi", binary);
+  }
+  std::vector<std::string> env() const {
+    return {"QIONGZHI_LIVE_HOST=" + site.base(), "QIONGZHI_REPLAY_CDN=" + site.base() + "/cdn",
+            "QIONGZHI_BROWSER_FLAGS=--no-sandbox --disable-gpu", "QIONGZHI_BROWSER_HEADLESS=1",
+            "HOME=" + u8(program.path().parent_path())};
+  }
+  std::vector<std::string> args(std::vector<std::string> rest) const {
+    rest.insert(rest.begin(), u8(binary));
+    return rest;
+  }
+  std::string output() const { return read_bytes(out); }
+};
+
+TEST_F(CliFixture, BadInputGetsAMessageAndAScriptableCode) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* says;
+  } cases[] = {
+      {{"--help"}, 0, "用法"},
+      {{"record"}, 2, "缺少链接"},
+      {{"record", "not a url"}, 2, "不是有效的链接"},
+      {{"frobnicate", "http://x"}, 2, "未知命令"},
+      {{"record", "http://x", "--timeout", "soon"}, 2, "--timeout"},
+      {{"download", "http://127.0.0.1:9/v.m3u8", "--dir", "/dev/null/sub"}, 3, "下载目录无法写入"},
+  };
+  for (const Case& c : cases) {
+    Child child(args(c.args), env(), u8(out));
+    EXPECT_EQ(child.wait(30s), c.code) << c.args[0];
+    EXPECT_NE(output().find(c.says), std::string::npos) << output();
+  }
+}
+
+TEST_F(CliFixture, MissingToolsAndBrowserAreToldNotHung) {
+  {  // no ffmpeg in the program folder nor on the search path
+    Child child(args({"download", server.base_url() + "/v.m3u8", "--dir", u8(program / "down")}),
+                {"PATH=/nonexistent"}, u8(out));
+    EXPECT_EQ(child.wait(60s), 6);
+    EXPECT_NE(output().find("不存在"), std::string::npos) << output();
+  }
+  {  // the configured browser does not exist
+    auto e = env();
+    e.push_back("QIONGZHI_BROWSER_PATH=/nonexistent/chrome");
+    Child child(args({"record", site.room_url("r1"), "--dir", u8(program / "down"), "--timeout", "10"}), e, u8(out));
+    EXPECT_EQ(child.wait(60s), 4);
+    EXPECT_NE(output().find("浏览器"), std::string::npos) << output();
+  }
+  {  // a page that never names a stream
+    Child child(args({"record", server.base_url() + "/no-such-room", "--dir", u8(program / "down"),
+                      "--timeout", "5"}), env(), u8(out));
+    EXPECT_EQ(child.wait(60s), 5);
+    EXPECT_NE(output().find("没有得到直播真实地址"), std::string::npos) << output();
+  }
+}
+
+TEST_F(CliFixture, RecordStopsCleanlyOnInterruptLeavingAPlayableFile) {
+  LiveSource live;
+  server.route_prefix("/stream/", [&](const HttpRequest&) {
+    return HttpResponse{302, {{"Location", live.url()}}, ""};
+  });
+  const fs::path down = program / "down";
+  Child child(args({"record", site.room_url("r1"), "--dir", u8(down), "--headless"}), env(), u8(out));
+  const fs::path file = down / "zhibo_1.mp4";
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (!(fs::exists(file) && fs::file_size(file) > 50000) && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(fs::exists(file)) << output();
+  const auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(4s);
+  child.signal(SIGINT);
+  EXPECT_EQ(child.wait(40s), 0) << output();
+  const double recorded = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double duration = probe_duration(file);
+  EXPECT_GT(duration, 3.0) << output();
+  EXPECT_LT(duration, recorded + 6.0);
+  EXPECT_NE(output().find("任务完成"), std::string::npos) << output();
+  EXPECT_NE(output().find("开始下载："), std::string::npos);
+}
+
+TEST_F(CliFixture, ReplayFromTheDashboardDownloadsTheFirstPlaylist) {
+  const fs::path vod = program.path().parent_path() / "vod";
+  ASSERT_TRUE(make_vod(vod, 5));
+  serve_folder(server, "/cdn/replay/4242/", vod);
+  server.serve_bytes("/cdn/replay/4242/first.m3u8", read_bytes(vod / "v.m3u8"));
+  const fs::path down = program / "down";
+  Child child(args({"replay", site.base() + "/dashboard?from=cli&polls=4&showId=4242", "--dir", u8(down)}),
+              env(), u8(out));
+  EXPECT_EQ(child.wait(120s), 0) << output();
+  EXPECT_NEAR(probe_duration(down / "huifang_1.mp4"), 5.0, 1.0) << output();
+  EXPECT_NE(output().find(site.first_playlist()), std::string::npos) << output();
+}
+
+}  // namespace
+}  // namespace qz::test
