@@ -22,6 +22,7 @@ packages=(
   wine wine32 wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
   fonts-noto-cjk fonts-wqy-zenhei fonts-wqy-microhei
   ffmpeg chromium nsis
+  clang libclang-rt-14-dev
 )
 # npm only fetches a test fixture; a machine with its own Node.js keeps it.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

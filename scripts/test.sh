@@ -16,4 +16,5 @@ for preset in "${presets[@]}"; do
   echo "=== $preset: test"
   ctest --preset "$preset" -j 2 || status=1
 done
+[ $# -eq 0 ] && { fuzz/run.sh 60 || status=1; }
 exit $status

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time (default 60 s).
+# Exit status non-zero when a target finds a crash; the input is left in build/fuzz/findings.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+seconds=${1:-60}
+build="$root/build/fuzz"
+command -v clang++ >/dev/null || { echo "fuzz: clang++ missing (scripts/setup.sh installs it)" >&2; exit 1; }
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build"
+mkdir -p "$build/findings"
+status=0
+for target in capture_request_fuzzer; do
+  corpus="$build/corpus/$target"
+  mkdir -p "$corpus"
+  seeds="$here/${target%%_*}/corpus"
+  echo "=== fuzz: $target for ${seconds}s"
+  "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$build/findings/" "$corpus" "$seeds" || status=1
+done
+exit $status
