@@ -3,10 +3,29 @@
 #include "platform/text_codec.h"
 
 namespace qz::record {
+namespace {
+
+// Whether `text` (UTF-8) takes more than `limit` bytes in GBK. Each non-ASCII character takes
+// one ("?" when GBK lacks it) or two GBK bytes, so the exact conversion is needed only when the
+// two bounds fall on either side of the limit: a status line is written twice a second.
+bool gbk_longer_than(const std::string& text, std::size_t limit) {
+  std::size_t ascii = 0, other = 0;
+  for (unsigned char c : text) {
+    if (c < 0x80)
+      ++ascii;
+    else if ((c & 0xC0) != 0x80)
+      ++other;
+  }
+  if (ascii + 2 * other <= limit) return false;
+  if (ascii + other > limit) return true;
+  return platform::utf8_to_gbk(text).size() > limit;
+}
+
+}  // namespace
 
 void write_display(app::WindowModel& window, const std::string& line) {
   window.update_text(kDisplayBox, [&line](const std::string& current) {
-    std::string text = platform::utf8_to_gbk(current).size() > kDisplayLimit ? std::string() : current;
+    std::string text = gbk_longer_than(current, kDisplayLimit) ? std::string() : current;
     text += line;
     text += "\r\n";
     return text;

@@ -74,9 +74,9 @@ inline int free_port() {
 // http://127.0.0.1:<port>/live.flv. It ends when that client goes.
 class LiveSource {
  public:
-  explicit LiveSource(const std::string& ffmpeg) : port_(free_port()) {
+  explicit LiveSource(const std::string& ffmpeg, const std::string& size = "320x240") : port_(free_port()) {
     auto options = tool_options(
-        ffmpeg, {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25",
+        ffmpeg, {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=25",
                  "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-c:v", "libx264", "-preset",
                  "ultrafast", "-tune", "zerolatency", "-g", "25", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "flv",
                  "-listen", "1", address()});
