@@ -2,6 +2,7 @@
 #include "capture/install.h"
 #include "notices/install.h"
 #include "record/install.h"
+#include "record/tool_provisioning.h"
 
 namespace qz::app {
 
@@ -9,6 +10,7 @@ namespace qz::app {
 void install_subsystems(Application& app) {
   notices::install(app);
   record::install(app);
+  record::install_tool_provisioning(app);
   capture::install(app);
 }
 
