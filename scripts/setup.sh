@@ -23,6 +23,7 @@ packages=(
   fonts-noto-cjk fonts-wqy-zenhei fonts-wqy-microhei
   ffmpeg chromium nsis
   clang libclang-rt-14-dev
+  aria2 time curl
 )
 # npm only fetches a test fixture; a machine with its own Node.js keeps it.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
