@@ -264,9 +264,11 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
   install(application);
   install_tool_provisioning(application);
   desktop.run_on_ui([&] { application.window_created(); });
-  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return FileDownloader{}.TaskCount(kProvisioningUser) > 0; }, 30s));
-  ASSERT_TRUE(FileDownloader{}.Wait(kProvisioningUser, FileDownloader{}.TaskCount(kProvisioningUser), 120000));
-  ASSERT_TRUE(std::filesystem::exists(folder / "ffm.exe"));
+  // The tool appears only whole, under its final name.
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return std::filesystem::exists(folder / "ffm.exe"); }, 120s))
+      << window.text(app::kDisplayBox);
+  ASSERT_TRUE(FileDownloader{}.Wait(kProvisioningUser, 1, 30000));
+  EXPECT_TRUE(test::read_bytes(folder / "ffm.exe") == test::read_bytes(test::from_u8(ffmpeg)));
   EXPECT_EQ(server.http().request_count("/tool/ffplay32.exe"), 0);
 
   test::HttpServer media;
