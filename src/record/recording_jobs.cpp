@@ -65,9 +65,11 @@ void RecordingJobs::live_clicked() {
     pending_live_start_ = 0;
     job.swap(live_job_);
   }
-  if (job) job->request_stop();
+  // The message goes up before the stop: the tool's closing lines ("任务完成") then always
+  // land below it, however fast the tool ends.
   ctx_.window.set_text(kLiveButton, kLiveIdle);
   show_finished_message();
+  if (job) job->request_stop();
 }
 
 void RecordingJobs::start_live_job(std::uint64_t token) {
@@ -102,9 +104,9 @@ void RecordingJobs::replay_clicked() {
     std::lock_guard lock(mutex_);
     job.swap(replay_job_);
   }
-  if (job) job->request_stop();
   ctx_.window.set_text(kReplayButton, kReplayIdle);
   show_finished_message();
+  if (job) job->request_stop();
 }
 
 void RecordingJobs::preview_clicked() {
