@@ -61,7 +61,7 @@ void BrowserControl::on_page(PageHandle page) {
   state_.current_page = page;
   ctx_.window.set_status_part(0, std::to_string(page));
   component_.regevent_request_willbe_sent(
-      page, [this](PageHandle from, std::string event_text) { capture_.handle_request(from, std::move(event_text)); });
+      page, [this](PageHandle from, std::string event_text) { capture_.handle_request(from, event_text); });
 }
 
 }  // namespace qz::capture

@@ -1,5 +1,8 @@
 #include "capture/request_rules.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/text_util.h"
 #include "capture/json_document.h"
 
@@ -18,15 +21,50 @@ std::string_view host_part(std::string_view live_host) {
 
 }  // namespace
 
-RequestOutcome examine_request(std::string_view event_text, std::string_view marker) {
+RequestExaminer::Search::Search(std::string needle) : needle_(std::move(needle)) {
+  if (needle_.size() > 65535) needle_.clear();  // never a real marker; matches nothing
+  const std::size_t m = needle_.size();
+  if (m < 2) return;
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(needle_[i]); };
+  for (std::size_t j = 1; j + 1 < m; ++j) ends_at_[pair(at(j - 1), at(j))] = static_cast<std::uint16_t>(j);
+  // After a failed comparison at the last pair, the step the same hash allows elsewhere.
+  const std::size_t last = pair(at(m - 2), at(m - 1));
+  after_match_ = m - 1 - ends_at_[last];
+  ends_at_[last] = static_cast<std::uint16_t>(m - 1);
+}
+
+bool RequestExaminer::Search::found_in(std::string_view text) const {
+  const std::size_t m = needle_.size();
+  if (m == 0 || text.size() < m) return false;
+  if (m == 1) return std::memchr(text.data(), needle_[0], text.size()) != nullptr;
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t m1 = m - 1;
+  // `e` is the text position under the needle's last byte. A text pair ending at e that ends at
+  // needle position j lets the needle move m1 - j; a pair it does not hold, the whole m1.
+  for (std::size_t e = m1; e < text.size();) {
+    const std::size_t j = ends_at_[pair(data[e - 1], data[e])];
+    if (j == 0) {
+      e += m1;
+    } else if (j < m1) {
+      e += m1 - j;
+    } else {
+      if (std::memcmp(data + e - m1, needle_.data(), m) == 0) return true;
+      e += after_match_;
+    }
+  }
+  return false;
+}
+
+RequestExaminer::RequestExaminer(std::string marker) : liveplay_(std::string(kLivePlay)), marker_(std::move(marker)) {}
+
+RequestOutcome RequestExaminer::examine(std::string_view event_text) const {
   RequestOutcome outcome;
   if (const std::size_t nul = event_text.find('\0'); nul != std::string_view::npos)
     event_text = event_text.substr(0, nul);
-  // The first test is a plain substring search: the handler sees every request of the page and
-  // only the rare "liveplay" one is worth parsing.
+  // Only the rare "liveplay" request is worth parsing.
   std::string body;
   std::string_view working = event_text;
-  if (event_text.find(kLivePlay) != std::string_view::npos) {
+  if (liveplay_.found_in(event_text)) {
     JsonDocument document;
     document.load(event_text);
     body = document.get_text("//params.request.postData");
@@ -35,8 +73,12 @@ RequestOutcome examine_request(std::string_view event_text, std::string_view mar
     std::string address = document.get_text("//mutipleKvList[1].fields.src");
     if (!blank_only(address)) outcome.live_address = std::move(address);
   }
-  outcome.dashboard = !marker.empty() && working.find(marker) != std::string_view::npos;
+  outcome.dashboard = marker_.found_in(working);
   return outcome;
+}
+
+RequestOutcome examine_request(std::string_view event_text, std::string_view marker) {
+  return RequestExaminer(std::string(marker)).examine(event_text);
 }
 
 bool blank_only(std::string_view text) {

@@ -2,6 +2,9 @@
 // What the capture handler decides from one request event, kept apart from threads and windows:
 // the live stream address inside a "liveplay" request's POST body, whether the request mentions
 // the live dashboard, and the replay addresses the dashboard leads to.
+#include <array>
+#include <cstdint>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +21,35 @@ struct RequestOutcome {
 // `event_text` is the request event's JSON text (taken up to its first zero byte); `marker` is
 // the dashboard marker (live-site host + "/dashboard").
 RequestOutcome examine_request(std::string_view event_text, std::string_view marker);
+
+// The same with its two searches prepared once: the handler runs for every request a page sends,
+// so the test that rejects most of them is a skip-ahead substring search.
+class RequestExaminer {
+ public:
+  explicit RequestExaminer(std::string marker);
+  RequestOutcome examine(std::string_view event_text) const;
+
+  // Horspool's search on pairs of bytes: the pair at the window's end says how far the needle can
+  // move (byte pairs repeat far less than single letters in JSON text, so the steps are long).
+  // Case-sensitive; an empty needle matches nothing.
+  class Search {
+   public:
+    explicit Search(std::string needle);
+    bool found_in(std::string_view text) const;
+
+   private:
+    static std::size_t pair(unsigned char a, unsigned char b) { return ((b - (a << 3)) & 255u); }
+    std::string needle_;
+    std::size_t after_match_ = 1;
+    // For each pair hash, the last needle position where such a pair ends (0: none), so the
+    // common case steps the whole needle length without waiting for the table.
+    std::array<std::uint16_t, 256> ends_at_{};
+  };
+
+ private:
+  Search liveplay_;
+  Search marker_;
+};
 
 // True when nothing is left once every half-width and full-width (U+3000) space is removed.
 bool blank_only(std::string_view text);

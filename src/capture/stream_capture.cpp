@@ -10,17 +10,17 @@ StreamCapture::StreamCapture(app::Context& ctx, PageOperations& pages, CaptureSt
       pages_(pages),
       state_(state),
       poll_interval_(poll_interval),
-      marker_(dashboard_marker(ctx.config.live_host)) {}
+      examiner_(dashboard_marker(ctx.config.live_host)) {}
 
 StreamCapture::~StreamCapture() {
   request_stop();
   join();
 }
 
-void StreamCapture::handle_request(PageHandle page, std::string event_text) {
+void StreamCapture::handle_request(PageHandle page, std::string_view event_text) {
   // The event is examined before the lock: the JSON work needs nothing shared. What the event
   // changes (the live box, a new worker) happens under the capture lock.
-  const RequestOutcome outcome = examine_request(event_text, marker_);
+  const RequestOutcome outcome = examiner_.examine(event_text);
   if (outcome.live_address.empty() && !outcome.dashboard) return;
   std::lock_guard lock(state_.capture_lock);
   if (!outcome.live_address.empty()) ctx_.window.set_text("编辑框_直播url", outcome.live_address);

@@ -15,6 +15,7 @@
 #include "app/context.h"
 #include "capture/automation.h"
 #include "capture/capture_state.h"
+#include "capture/request_rules.h"
 
 namespace qz::capture {
 
@@ -24,8 +25,9 @@ class StreamCapture {
                 std::chrono::milliseconds poll_interval = std::chrono::seconds(3));
   ~StreamCapture();  // request_stop() and join()
 
-  // The component's request handler, for every request a subscribed page is about to send.
-  void handle_request(PageHandle page, std::string event_text);
+  // The component's request handler, for every request a subscribed page is about to send. The
+  // text is only read during the call; its owner keeps it.
+  void handle_request(PageHandle page, std::string_view event_text);
 
   // Waiting workers end at once; no new worker starts.
   void request_stop();
@@ -48,7 +50,7 @@ class StreamCapture {
   PageOperations& pages_;
   CaptureState& state_;
   const std::chrono::milliseconds poll_interval_;
-  const std::string marker_;
+  const RequestExaminer examiner_;
 
   mutable std::mutex workers_mutex_;
   std::condition_variable stop_cv_;

@@ -77,6 +77,20 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"TextAfterZeroByteIsIgnored", std::string("{}\0", 3) + "liveplay " + kMarker, "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(RequestRules, SearchFindsWhatFindFinds) {
+  const std::string needles[] = {"liveplay", "live.platform.test/dashboard", "ab", "aab", "x", "yyyy"};
+  const std::string texts[] = {
+      "", "liveplay", "xliveplay", "liveplayx", "livepla", "iveplay", "lliveplay", "livepliveplay",
+      "live.platform.test/room?x=1 live.platform.test/dashboar", "a live.platform.test/dashboard?showId=1",
+      "aaaaaaaaab", "abababab", "aaab", "ba", "yyyyyy", "yyy", std::string("live\0play"), "LIVEPLAY"};
+  for (const std::string& needle : needles) {
+    const RequestExaminer::Search search(needle);
+    for (const std::string& text : texts)
+      EXPECT_EQ(search.found_in(text), text.find(needle) != std::string::npos) << needle << " in " << text;
+  }
+  EXPECT_FALSE(RequestExaminer::Search("").found_in("anything"));
+}
+
 TEST(RequestRules, StatisticsAddressReplacesTheDashboardPathOnly) {
   EXPECT_EQ(statistics_address("https://live.platform.test/dashboard?showId=77&tab=1"),
             "https://live.platform.test/sprite/obs/statistic/finish?showId=77&tab=1");
