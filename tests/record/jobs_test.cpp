@@ -182,7 +182,12 @@ TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndLeftoversEndAtLiveSta
 TEST_F(JobsTest, ASecondClickDuringTheStartSecondCancelsTheRecording) {
   open();
   window.set_text("编辑框_直播url", "http://127.0.0.1:1/never.flv");
+  window.set_text("编辑框_下载目录", "");
+  std::filesystem::remove_all(folder / "down");
   click(kLiveButton);
+  // An empty download folder became the program folder's "down", made before anything else.
+  EXPECT_EQ(window.text("编辑框_下载目录"), platform::join_path(folder.str(), "down"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "down"));
   click(kLiveButton);
   EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
   const std::string message = std::string(kFinishedMessage) + window.text("编辑框_下载目录");
