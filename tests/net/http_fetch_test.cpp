@@ -297,5 +297,26 @@ TEST_F(HttpFetchTest, CredentialsOnlyWhenBothGiven) {
   EXPECT_EQ(last_request(server).header("Authorization"), "");
 }
 
+TEST_F(HttpFetchTest, ThroughAProxyWithItsCredentials) {
+  // A proxy gets the whole address in the request line; this one asks for credentials when a
+  // request carries none under /private.
+  server.route_prefix("http://", [](const HttpRequest& request) {
+    const std::string auth = request.header("Proxy-Authorization");
+    if (request.target.find("/private") != std::string::npos && auth.empty())
+      return HttpResponse{407, {{"Proxy-Authenticate", "Basic realm=\"p\""}}, "credentials"};
+    return HttpResponse{200, {}, request.target + " " + auth};
+  });
+  const std::string proxy = "127.0.0.1:" + std::to_string(server.port());
+  HttpFetchResponse r = HttpFetch({.url = "http://far.invalid/page?q=1", .proxy = proxy});
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_EQ(r.text.rfind("http://far.invalid", 0), 0u) << r.text;
+  EXPECT_NE(r.text.find("/page?q=1 "), std::string::npos) << r.text;
+  r = HttpFetch({.url = "http://far.invalid/private", .proxy = proxy, .proxy_user = "u", .proxy_password = "p"});
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_NE(r.text.find(" Basic dTpw"), std::string::npos) << r.text;
+  r = HttpFetch({.url = "http://far.invalid/private", .proxy = proxy, .proxy_user = "u"});
+  EXPECT_EQ(r.status.substr(0, 3), "407");
+}
+
 }  // namespace
 }  // namespace qz::net

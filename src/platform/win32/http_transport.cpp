@@ -37,9 +37,9 @@ std::wstring host_of(const std::string& host) {
 HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   if (!WinHttpCheckPlatform()) return failed(HttpPhase::Platform);
   Handles h;
-  const std::wstring proxy = request.proxy.empty()
-                                 ? std::wstring()
-                                 : to_wide(request.secure ? request.proxy : "http=" + request.proxy);
+  // The proxy text as given serves every scheme. Its "http=" scoped form would say the same for
+  // this session's one plain-HTTP request, but not every WinHTTP understands it (Wine's does not).
+  const std::wstring proxy = to_wide(request.proxy);
   h.session = WinHttpOpen(nullptr, proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
                           proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0);
   if (!h.session) return failed(HttpPhase::Open);
