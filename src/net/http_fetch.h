@@ -25,7 +25,9 @@ struct HttpFetchRequest {
 };
 
 struct HttpFetchResponse {
-  std::string text;  // the body decoded to UTF-8 (declared charset, else GBK); empty on failure
+  // The body decoded to UTF-8 from the charset its <meta> tag declares, else from GBK; empty on
+  // failure. A UTF-8 answer without such a tag (plain text, JSON) is best read from `body`.
+  std::string text;
   // "name=value" pairs received in Set-Cookie lines, joined by "; ", merged with the sent cookies
   // when merge_cookies holds. Received pairs are appended to what the field held before the call.
   std::string set_cookies;

@@ -38,7 +38,8 @@ class FileDownloader {
                DownloadProgress progress, const std::string& user = "");
 
   // Control operations for one task of a user (by number) or for all of them. A number outside the
-  // list, a failed Download or a task that has ended is left alone.
+  // list, a failed Download or a task that has ended is left alone, and so is a task once stopped
+  // or failed: its workers are already leaving, so it cannot be resumed.
   void Pause(const std::string& user, int task);
   void PauseAll(const std::string& user);
   void Stop(const std::string& user, int task);  // ends the task; no final report
