@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The Windows packages made from a cross build folder: the portable zip holds qiongzhi.exe alone;
+# the NSIS installer, under Wine, installs silently (/S) into a scratch folder (/D=), registers its
+# uninstaller under the user's Uninstall key and a Start-menu entry, the installed qiongzhi.exe
+# starts and opens its window, and the silent uninstaller takes it all away again while the
+# user's data/ folder stays. Usage: windows_packages.sh <Windows build folder>
+# Exits 77 (skipped) when the program or a needed tool is missing.
+set -euo pipefail
+build=$(realpath "$1")
+exe="$build/src/qiongzhi.exe"
+[ -f "$exe" ] || { echo "SKIP: no $exe"; exit 77; }
+for tool in makensis wine winepath xdotool; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+[ -n "${DISPLAY:-}" ] || { echo "SKIP: no display"; exit 77; }
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/qz-windows-packages.XXXXXX")
+program_pid=
+cleanup() {
+  if [ -n "$program_pid" ]; then kill -KILL "$program_pid" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# No menu entries for the real desktop from the Start-menu shortcut, and no real server reached.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+export QIONGZHI_QUOTE_URL=http://127.0.0.1:9/ QIONGZHI_BROWSER_DOWNLOAD_HOST=127.0.0.1:9
+export QIONGZHI_TOOL_HOST=127.0.0.1:9 QIONGZHI_UPDATE_PRIMARY=http://127.0.0.1:9/
+export QIONGZHI_UPDATE_MIRROR1=http://127.0.0.1:9/ QIONGZHI_UPDATE_MIRROR2=http://127.0.0.1:9/
+# A browser that exists (only looked at, never started here), so the start-up brings no
+# browser-missing box that opens the download page.
+if command -v chromium >/dev/null; then
+  export QIONGZHI_BROWSER_PATH="$(winepath -w "$(command -v chromium)")"
+fi
+
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qiongzhi'
+title=琼枝直播下载
+
+echo "--- the portable zip"
+(cd "$build" && cpack -G ZIP -B "$scratch/out" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log" >&2; fail "cpack"; }
+zip=$(ls "$scratch"/out/qiongzhi-*-win32.zip)
+top=$(basename "$zip" .zip)
+expected="$top/qiongzhi.exe"
+[ -f "$build/src/qiongzhi-cli.exe" ] && expected+=$'\n'"$top/qiongzhi-cli.exe"
+listing=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
+[ "$listing" = "$(sort <<<"$expected")" ] || fail "the zip holds: $listing"
+
+echo "--- the installer"
+bash "$build/packaging/make-installer.sh" "$scratch/qiongzhi-setup.exe" >/dev/null
+
+echo "--- silent install into a scratch folder"
+target="$scratch/安装目录"
+wine "$scratch/qiongzhi-setup.exe" /S "/D=$(winepath -w "$target")"
+[ -f "$target/qiongzhi.exe" ] || fail "no qiongzhi.exe in $target"
+[ -f "$target/uninstall.exe" ] || fail "no uninstaller in $target"
+wine reg query "$key" /v UninstallString >"$scratch/reg.txt" 2>&1 || fail "no Uninstall key"
+grep -q "uninstall.exe" "$scratch/reg.txt" || fail "Uninstall key: $(cat "$scratch/reg.txt")"
+appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')")
+link="$appdata/Microsoft/Windows/Start Menu/Programs/$title.lnk"
+[ -f "$link" ] || fail "no Start-menu entry at $link"
+if [ -f "$build/src/qiongzhi-cli.exe" ]; then
+  wine "$target/qiongzhi-cli.exe" --help >"$scratch/help.txt" 2>&1 || { cat "$scratch/help.txt" >&2; fail "qiongzhi-cli.exe --help"; }
+  grep -q "record" "$scratch/help.txt" || fail "qiongzhi-cli.exe --help printed no usage"
+fi
+
+echo "--- the installed program starts"
+(cd "$target" && exec wine "$target/qiongzhi.exe") >"$scratch/program.log" 2>&1 &
+program_pid=$!
+window=
+for _ in $(seq 60); do
+  window=$(xdotool search --all --pid "$program_pid" --name "$title" 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  kill -0 "$program_pid" 2>/dev/null || { cat "$scratch/program.log" >&2; ps -ef | grep -i qiongzhi >&2; fail "qiongzhi.exe ended at start"; }
+  sleep 0.5
+done
+[ -n "$window" ] || fail "no window of qiongzhi.exe"
+echo "window $window: $(xdotool getwindowname "$window")"
+sleep 3
+kill -0 "$program_pid" 2>/dev/null || fail "qiongzhi.exe did not keep running"
+[ -d "$target/data" ] || fail "qiongzhi.exe made no data folder beside itself"
+kill -TERM "$program_pid" 2>/dev/null || true
+for _ in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+kill -KILL "$program_pid" 2>/dev/null || true
+wait "$program_pid" 2>/dev/null || true
+program_pid=
+
+echo "--- silent uninstall"
+wine "$target/uninstall.exe" /S
+# The uninstaller runs from a copy of itself, so it can remove its own file: wait for it.
+for _ in $(seq 60); do
+  [ ! -e "$target/qiongzhi.exe" ] && [ ! -e "$target/uninstall.exe" ] && break
+  sleep 0.5
+done
+[ ! -e "$target/qiongzhi.exe" ] || fail "qiongzhi.exe is still there"
+[ ! -e "$target/uninstall.exe" ] || { ls -la "$target" >&2; ps -ef | grep -i -e '\.exe' -e wine >&2; fail "uninstall.exe is still there"; }
+[ ! -e "$target/qiongzhi-cli.exe" ] || fail "qiongzhi-cli.exe is still there"
+for _ in $(seq 20); do wine reg query "$key" >/dev/null 2>&1 || break; sleep 0.5; done
+! wine reg query "$key" >/dev/null 2>&1 || fail "the Uninstall key is still there"
+[ ! -e "$link" ] || fail "the Start-menu entry is still there"
+[ -d "$target/data" ] || fail "the user's data folder was removed"
+
+echo "PASS"
