@@ -381,7 +381,7 @@ bool Automation::form_connect_started() {
     }
   }
   if (!link) {
-    log("form_connect_started: no browser with remote debugging answers");
+    log("form_connect_started: no browser with remote debugging answers" + (error.empty() ? "" : " (" + error + ")"));
     return false;
   }
   {
@@ -391,7 +391,9 @@ bool Automation::form_connect_started() {
     attached_ = link;
   }
   // Announces every existing page as a targetCreated event, and each new one later.
-  return link->client->call("Target.setDiscoverTargets", {{"discover", true}}).ok;
+  auto discover = link->client->call("Target.setDiscoverTargets", {{"discover", true}});
+  if (!discover.ok) log("form_connect_started: " + discover.error);
+  return discover.ok;
 }
 
 void Automation::attach_discovered(const std::shared_ptr<Link>& link, const json& info) {

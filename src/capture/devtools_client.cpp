@@ -4,6 +4,11 @@ namespace qz::capture {
 
 using nlohmann::json;
 
+namespace {
+// The client whose event thread this is (thread ids compare unreliably across thread libraries).
+thread_local const DevToolsClient* event_thread_owner = nullptr;
+}  // namespace
+
 DevToolsClient::~DevToolsClient() { close(); }
 
 std::unique_ptr<DevToolsClient> DevToolsClient::connect(const std::string& host, int port,
@@ -12,8 +17,10 @@ std::unique_ptr<DevToolsClient> DevToolsClient::connect(const std::string& host,
   std::unique_ptr<DevToolsClient> client(new DevToolsClient());
   DevToolsClient* self = client.get();
   self->on_event_ = std::move(on_event);
-  self->event_thread_ = std::thread([self] { self->event_loop(); });
-  self->event_thread_id_ = self->event_thread_.get_id();
+  self->event_thread_ = std::thread([self] {
+    event_thread_owner = self;
+    self->event_loop();
+  });
   platform::WebSocketHandlers handlers;
   handlers.on_message = [self](std::string message) { self->on_message(std::move(message)); };
   handlers.on_closed = [self] { self->on_closed(); };
@@ -139,7 +146,7 @@ bool DevToolsClient::connected() const {
   return !closed_ && socket_ && socket_->is_open();
 }
 
-bool DevToolsClient::on_event_thread() const { return std::this_thread::get_id() == event_thread_id_; }
+bool DevToolsClient::on_event_thread() const { return event_thread_owner == this; }
 
 void DevToolsClient::event_loop() {
   std::unique_lock lock(events_mutex_);

@@ -92,7 +92,6 @@ class DevToolsClient {
   bool events_stopped_ = false;
   EventHandler on_event_;
   std::thread event_thread_;
-  std::thread::id event_thread_id_;
 };
 
 }  // namespace qz::capture

@@ -2,6 +2,8 @@
 // Chromium that wine_attach.sh started on loopback; the fake platform site runs in this process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "capture/browser_control.h"
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
@@ -31,10 +33,16 @@ TEST(WineAttach, ConnectRunningBrowserCapturesTheLiveAddress) {
   options.fallback_port = std::stoi(port);
   Automation automation(options);
   automation.form_set_run_dir(folder.str());
+  automation.form_logcall([](const std::string& line) { std::fprintf(stderr, "component: %s\n", line.c_str()); });
   CaptureState state;
   StreamCapture capture(ctx, automation, state);
   BrowserControl control(ctx, automation, state, capture);
 
+  // The created handler: this Wine prefix has no Chrome or Edge, so the message shows; the page
+  // callback is in place all the same.
+  control.browser_initialisation();
+  ASSERT_EQ(desktop.shown_boxes().size(), 1u);
+  EXPECT_EQ(desktop.opened_addresses(), std::vector<std::string>{"https://www.google.cn/chrome/"});
   control.connect_running_browser();
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return state.current_page != 0; }, 20s));
   EXPECT_EQ(window.status_part(0), std::to_string(state.current_page.load()));
