@@ -25,6 +25,7 @@ for preset in "${presets[@]}"; do
       cmake --build "$dir" --target qz_installer -j "$(nproc)"
       (cd "$dir" && cpack -G ZIP -B "$staging")
       cp "$dir"/packages/qiongzhi-*-setup.exe "$staging/"
+      (cd "$staging" && for f in qiongzhi-*-setup.exe; do sha256sum "$f" >"$f.sha256"; done)
       ;;
     *)
       rm -rf "$staging"

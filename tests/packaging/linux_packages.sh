@@ -20,8 +20,9 @@ export QIONGZHI_QUOTE_URL=http://127.0.0.1:9/ QIONGZHI_BROWSER_DOWNLOAD_HOST=127
 export QIONGZHI_TOOL_HOST=127.0.0.1:9 QIONGZHI_UPDATE_PRIMARY=http://127.0.0.1:9/
 export QIONGZHI_UPDATE_MIRROR1=http://127.0.0.1:9/ QIONGZHI_UPDATE_MIRROR2=http://127.0.0.1:9/
 unset XDG_DATA_HOME
-export HOME="$scratch/home"
-mkdir -p "$HOME"
+export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config" XDG_RUNTIME_DIR="$scratch/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
 
 # Starts "$@" in the background, then waits until the program runs and has made its data folder
 # in $1 (the folder it must treat as its program folder). Leaves the process running.
