@@ -21,7 +21,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   wine wine32 wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
   fonts-noto-cjk fonts-wqy-zenhei fonts-wqy-microhei
-  ffmpeg chromium nsis
+  ffmpeg chromium nsis file dpkg-dev
   clang libclang-rt-14-dev
   aria2 time curl
 )
