@@ -36,6 +36,12 @@ fi
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qiongzhi'
 title=琼枝直播下载
 
+echo "--- the program carries its icon (group icon 1, which Explorer and the shortcuts show)"
+if command -v i686-w64-mingw32-objdump >/dev/null; then
+  i686-w64-mingw32-objdump -p "$exe" | sed -n '/Resource Directory section/,$p' \
+    | grep -A2 "^[0-9a-f]*   Entry: ID: 0x00000e" | grep -q "Entry: ID: 0x000001," || fail "no icon resource 1"
+fi
+
 echo "--- the portable zip"
 (cd "$build" && cpack -G ZIP -B "$scratch/out" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log" >&2; fail "cpack"; }
 zip=$(ls "$scratch"/out/qiongzhi-*-win32.zip)
