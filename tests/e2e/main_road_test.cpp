@@ -139,6 +139,8 @@ TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {
     EXPECT_TRUE(wait_for([] { return !ffplay_processes("udp://127.0.0.1:1111").empty(); }, 10s));
     wait_for([] { return false; }, 3s);
     for (int pid : ffplay_processes("udp://127.0.0.1:1111")) ::kill(pid, SIGTERM);
+    // The README's picture of a recording in progress comes from here.
+    if (const char* picture = std::getenv("QZ_E2E_SCREENSHOT")) program.window.grab().save(picture);
 
     // Stop: the file is finished and plays for about as long as it was recorded.
     program.click("按钮_开始");
