@@ -1,6 +1,8 @@
 // With a real headless Chromium against the fake platform site on loopback.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "app/application.h"
 #include "capture/browser_control.h"
 #include "capture/install.h"
@@ -204,12 +206,13 @@ TEST_F(RigFixture, ConnectRunningBrowserCapturesFromItsPages) {
   AutomationOptions options = test_options();
   options.fallback_port = endpoint->port;
   Automation automation(options);
+  automation.form_logcall([](const std::string& line) { std::fprintf(stderr, "component: %s\n", line.c_str()); });
   CaptureState state;
   StreamCapture capture(ctx, automation, state);
   BrowserControl control(ctx, automation, state, capture);
   control.browser_initialisation();
   control.connect_running_browser();
-  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return state.current_page != 0; }, 20s));
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return state.current_page != 0; }, 45s));
   ASSERT_TRUE(automation.form_forward_url(state.current_page, site.room_url("attached")));
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("attached"); }, 20s));
   automation.shutdown();
