@@ -129,12 +129,12 @@ TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {
         << program.model.text("编辑框_直播url");
 
     // Record, with the preview on the recording's port.
+    const auto clicked = std::chrono::steady_clock::now();
     program.click("按钮_开始");
     EXPECT_TRUE(wait_for([&] { return program.shown("按钮_开始") == QString::fromUtf8("停止下载"); }, 5s));
     const fs::path file = down / "zhibo_1.mp4";
     ASSERT_TRUE(wait_for([&] { return fs::exists(file) && fs::file_size(file) > 50000; }, 30s))
         << program.model.text("编辑框_显示");
-    const auto started = std::chrono::steady_clock::now();
     program.click("按钮_播放");
     EXPECT_TRUE(wait_for([] { return !ffplay_processes("udp://127.0.0.1:1111").empty(); }, 10s));
     wait_for([] { return false; }, 3s);
@@ -145,15 +145,16 @@ TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {
     // Stop: the file is finished and plays for about as long as it was recorded.
     program.click("按钮_开始");
     ASSERT_TRUE(wait_for([&] { return !program.busy(); }, 30s));
-    const double recorded = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // From the click: the start waits a second, and ffmpeg needs a moment to connect.
+    const double recorded = std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count();
     wait_for([] { return false; }, 300ms);  // the last status line reaches the box
     EXPECT_EQ(program.shown("按钮_开始"), QString::fromUtf8("开始下载直播"));
     const std::string display = program.model.text("编辑框_显示");
     EXPECT_EQ(display.rfind("下载完成，请查看软件运行目录的mp4文件：\r\n\r\n" + u8(down), 0), 0u) << display;
     EXPECT_NE(display.find("任务完成"), std::string::npos) << display;
     const double duration = probe_duration(file);
-    EXPECT_GT(duration, recorded - 2.0);
-    EXPECT_LT(duration, recorded + 2.0);
+    EXPECT_GT(duration, recorded - 4.0);
+    EXPECT_LT(duration, recorded + 1.0);
 
     // The replay: the list page leads to a dashboard, whose statistics name the playlist.
     program.click("按钮6");
