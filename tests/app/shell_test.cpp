@@ -47,12 +47,21 @@ TEST_F(ShellFixture, StoredDownloadFolderReplacesTheDefault) {
 
 TEST_F(ShellFixture, StartupStepWritesItsTwoRunLogEntriesAfterOneSecond) {
   Application app(window, desktop, folder.str());
+  std::mutex order_mutex;  // the hooks run on the UI thread, the test reads on its own
   std::vector<std::string> order;
-  app.hooks().show_disclaimer = [&] { order.push_back("disclaimer"); };
-  app.hooks().start_service_notices = [&] { order.push_back("notices"); };
+  const auto note = [&](const char* what) {
+    std::lock_guard lock(order_mutex);
+    order.push_back(what);
+  };
+  app.hooks().show_disclaimer = [&] { note("disclaimer"); };
+  app.hooks().start_service_notices = [&] { note("notices"); };
   const auto opened = std::chrono::steady_clock::now();
   desktop.open_window(app);
-  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return order.size() == 2; }, 10s));
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    std::lock_guard lock(order_mutex);
+    return order.size() == 2;
+  }, 10s));
+  std::lock_guard lock(order_mutex);
   EXPECT_GE(std::chrono::steady_clock::now() - opened, 900ms);
   EXPECT_EQ(order, (std::vector<std::string>{"disclaimer", "notices"}));
 
