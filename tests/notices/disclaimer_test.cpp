@@ -91,6 +91,8 @@ TEST(DisclaimerHook, StartUpShowsTheBoxOnceForTheUsersDocumentsFolder) {
   test::TempFolder home{"家 目录"};
   std::filesystem::create_directories(home / "Documents");
   const std::string old_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const char* old_config = std::getenv("XDG_CONFIG_HOME");
+  const std::optional<std::string> saved_config = old_config ? std::optional<std::string>(old_config) : std::nullopt;
   ::setenv("HOME", home.str().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (home.str() + "/.config").c_str(), 1);
 #endif
@@ -117,7 +119,8 @@ TEST(DisclaimerHook, StartUpShowsTheBoxOnceForTheUsersDocumentsFolder) {
   if (saved && platform::write_file(marker, *saved)) platform::set_hidden(marker);
 #ifndef _WIN32
   ::setenv("HOME", old_home.c_str(), 1);
-  ::unsetenv("XDG_CONFIG_HOME");
+  if (saved_config) ::setenv("XDG_CONFIG_HOME", saved_config->c_str(), 1);
+  else ::unsetenv("XDG_CONFIG_HOME");
 #endif
 }
 

@@ -327,6 +327,7 @@ struct UpdateFixture : NoticesFixture {
 #ifndef _WIN32
   test::TempFolder home{"家 目录"};
   std::string old_home;
+  std::optional<std::string> old_config;
 #endif
   std::string new_program;  // bytes of the helper program that stands in for the new version
   static constexpr const char* kName = "琼枝直播下载_2.8.exe";  // the file name the index gives
@@ -336,6 +337,7 @@ struct UpdateFixture : NoticesFixture {
 #ifndef _WIN32
     std::filesystem::create_directories(home / "Desktop");
     old_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    if (const char* config = std::getenv("XDG_CONFIG_HOME")) old_config = config;
     ::setenv("HOME", home.str().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home.str() + "/.config").c_str(), 1);
 #endif
@@ -352,7 +354,8 @@ struct UpdateFixture : NoticesFixture {
     remove_shortcut();
 #ifndef _WIN32
     ::setenv("HOME", old_home.c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
+    if (old_config) ::setenv("XDG_CONFIG_HOME", old_config->c_str(), 1);
+    else ::unsetenv("XDG_CONFIG_HOME");
 #endif
   }
   std::string shortcut_path() const {
