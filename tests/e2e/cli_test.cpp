@@ -76,9 +76,9 @@ TEST_F(CliFixture, MissingToolsAndBrowserAreToldNotHung) {
 }
 
 TEST_F(CliFixture, RecordStopsCleanlyOnInterruptLeavingAPlayableFile) {
-  LiveSource live;
+  LiveSource live(test_ffmpeg());
   server.route_prefix("/stream/", [&](const HttpRequest&) {
-    return HttpResponse{302, {{"Location", live.url()}}, ""};
+    return HttpResponse{302, {{"Location", live.address()}}, ""};
   });
   const fs::path down = program / "down";
   Child child(args({"record", site.room_url("r1"), "--dir", u8(down), "--headless"}), env(), u8(out));
@@ -101,9 +101,7 @@ TEST_F(CliFixture, RecordStopsCleanlyOnInterruptLeavingAPlayableFile) {
 
 TEST_F(CliFixture, ReplayFromTheDashboardDownloadsTheFirstPlaylist) {
   const fs::path vod = program.path().parent_path() / "vod";
-  ASSERT_TRUE(make_vod(vod, 5));
-  serve_folder(server, "/cdn/replay/4242/", vod);
-  server.serve_bytes("/cdn/replay/4242/first.m3u8", read_bytes(vod / "v.m3u8"));
+  ASSERT_TRUE(serve_vod_at(server, vod, 5, "/cdn/replay/4242/", "first.m3u8"));
   const fs::path down = program / "down";
   Child child(args({"replay", site.base() + "/dashboard?from=cli&polls=4&showId=4242", "--dir", u8(down)}),
               env(), u8(out));

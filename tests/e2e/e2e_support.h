@@ -1,6 +1,6 @@
 #pragma once
-// Real media for the end-to-end tests (Linux): a live FLV source made by ffmpeg on loopback, a
-// VOD HLS playlist on disk, ffprobe's reading of a result, and child processes with a timeout.
+// What the end-to-end tests (Linux) add to the recording tests' media: the program itself run
+// as a child process with its own environment, and a replay served under the platform's CDN path.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -15,17 +15,12 @@
 #include <vector>
 
 #include "fixtures/http_server.h"
+#include "record/media_fixture.h"
 #include "support/temp_folder.h"
 
 extern char** environ;
 
 namespace qz::test {
-
-inline int free_port() {
-  // The fixture server binds port 0 and reports it; for ffmpeg's own listener we ask the same way.
-  HttpServer probe;
-  return probe.port();
-}
 
 class Child {
  public:
@@ -84,51 +79,20 @@ class Child {
   std::optional<int> status_;
 };
 
-// A live stream: ffmpeg encodes a test picture and tone in real time and serves it as FLV to the
-// first client that connects.
-class LiveSource {
- public:
-  LiveSource() : port_(free_port()), ffmpeg_({"ffmpeg", "-hide_banner", "-loglevel", "error", "-re",
-      "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i", "sine=frequency=440",
-      "-t", "300", "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-g", "25",
-      "-c:a", "aac", "-f", "flv", "-listen", "1", url()}) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // listening
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/live.flv"; }
-
- private:
-  int port_;
-  Child ffmpeg_;
-};
-
-// A VOD HLS playlist of `seconds` in `folder` (v.m3u8 and its segments).
-inline bool make_vod(const std::filesystem::path& folder, int seconds) {
-  std::filesystem::create_directories(folder);
-  Child ffmpeg({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i", "sine", "-t",
-                std::to_string(seconds), "-c:v", "libx264", "-preset", "ultrafast", "-g", "25",
-                "-c:a", "aac", "-f", "hls", "-hls_time", "1", "-hls_playlist_type", "vod",
-                u8(folder / "v.m3u8")});
-  return ffmpeg.wait(std::chrono::seconds(60)) == 0;
-}
-
-// Serves every file of `folder` under `prefix` ("/cdn/replay/4242/").
-inline void serve_folder(HttpServer& server, const std::string& prefix, const std::filesystem::path& folder) {
+// A VOD HLS playlist of `seconds` served under `prefix` as well, with its playlist also at
+// prefix + `playlist`.
+inline bool serve_vod_at(HttpServer& server, const std::filesystem::path& folder, int seconds,
+                         const std::string& prefix, const std::string& playlist) {
+  if (!serve_vod(server, test_ffmpeg(), folder, seconds)) return false;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
     server.serve_bytes(prefix + u8(entry.path().filename()), read_bytes(entry.path()));
+  server.serve_bytes(prefix + playlist, read_bytes(folder / "index.m3u8"));
+  return true;
 }
 
-// The duration ffprobe reads from a media file, or -1.
+// Seconds of a finished file as ffmpeg reads it, or -1 when it does not decode whole.
 inline double probe_duration(const std::filesystem::path& file) {
-  const auto out = std::filesystem::temp_directory_path() / ("qz-probe-" + std::to_string(::getpid()) + ".txt");
-  Child probe({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
-               "default=noprint_wrappers=1:nokey=1", u8(file)}, {}, u8(out));
-  if (probe.wait(std::chrono::seconds(30)) != 0) return -1;
-  try {
-    return std::stod(read_bytes(out));
-  } catch (...) {
-    return -1;
-  }
+  return playable_duration(test_ffmpeg(), u8(file)).value_or(-1);
 }
 
 }  // namespace qz::test

@@ -107,14 +107,12 @@ TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {
   TempFolder folder;
   HttpServer server;
   PlatformSite site{server, server.base_url() + "/cdn"};
-  LiveSource live;
+  LiveSource live(test_ffmpeg());
   server.route_prefix("/stream/", [&](const HttpRequest&) {
-    return HttpResponse{302, {{"Location", live.url()}}, ""};
+    return HttpResponse{302, {{"Location", live.address()}}, ""};
   });
   const fs::path vod = folder.path().parent_path() / "vod";
-  ASSERT_TRUE(make_vod(vod, 5));
-  serve_folder(server, "/cdn/replay/4242/", vod);
-  server.serve_bytes("/cdn/replay/4242/first.m3u8", read_bytes(vod / "v.m3u8"));
+  ASSERT_TRUE(serve_vod_at(server, vod, 5, "/cdn/replay/4242/", "first.m3u8"));
   const std::string room = site.room_url("r1");
   const fs::path down = folder / "down";
   {
