@@ -104,7 +104,9 @@ struct Program {
 };
 
 TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {
-  TempFolder folder;
+  // No blank in the program folder: the start-up warning about one would come from the
+  // provisioning thread, and the window must be there to answer it until that thread ends.
+  TempFolder folder("程序目录");
   HttpServer server;
   PlatformSite site{server, server.base_url() + "/cdn"};
   LiveSource live(test_ffmpeg());
