@@ -11,7 +11,8 @@ chmod 700 "$profile"
   --disable-component-update --remote-debugging-port=0 --remote-debugging-address=127.0.0.1 \
   --user-data-dir="$profile" about:blank >/dev/null 2>&1 &
 pid=$!
-trap 'kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true; rm -rf "$profile"' EXIT
+# The browser's helpers may still be writing its profile a moment after it ends.
+trap 'kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true; sleep 0.5; rm -rf "$profile" 2>/dev/null || true' EXIT
 for _ in $(seq 300); do [ -s "$profile/DevToolsActivePort" ] && break; sleep 0.1; done
 [ -s "$profile/DevToolsActivePort" ] || { echo "the browser did not open its debugging port" >&2; exit 1; }
 QZ_TEST_DEVTOOLS_PORT=$(head -n1 "$profile/DevToolsActivePort") wine "$exe"
