@@ -68,6 +68,18 @@ void common_options(CURL* c) {
   curl_easy_setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
 }
 
+// What the length probe and the block fetch ask alike: the address, the caller's headers,
+// redirects followed, and the answer's header lines gathered into `capture`.
+void request_options(CURL* c, const std::string& url, curl_slist* headers, HeaderCapture* capture) {
+  common_options(c);
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, capture_header);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, capture);
+}
+
 }  // namespace
 
 std::optional<DownloadReply> probe_download(const std::string& url, const std::string& headers) {
@@ -76,13 +88,7 @@ std::optional<DownloadReply> probe_download(const std::string& url, const std::s
   if (!c) return std::nullopt;
   HeaderCapture capture;
   curl_slist* list = header_list(headers);
-  common_options(c);
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, capture_header);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, &capture);
+  request_options(c, url, list, &capture);
   curl_easy_setopt(c, CURLOPT_TIMEOUT, 60L);
   // Ending the transfer at the first body byte keeps a large file from being read here.
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, +[](char*, size_t, size_t, void*) -> size_t { return 0; });
@@ -139,13 +145,7 @@ FetchOutcome DownloadSession::fetch(const std::string& url, const std::string& h
 
   curl_slist* list = header_list(headers);
   curl_easy_reset(c);
-  common_options(c);
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, capture_header);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, &state.capture);
+  request_options(c, url, list, &state.capture);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &state);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* user) -> size_t {
     auto* s = static_cast<State*>(user);
