@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -16,11 +16,11 @@ int main(int argc, char** argv) {
   std::mutex mutex;
   std::condition_variable done;
   int result = 2;  // still running
-  qz::record::FileDownloader downloader;
+  qz::net::FileDownloader downloader;
   const int task = downloader.Download(argv[1], argv[2], parts, [&](int, int kind, std::int64_t, std::int64_t) {
-    if (kind == qz::record::kDownloadProgress) return;
+    if (kind == qz::net::kDownloadProgress) return;
     std::lock_guard lock(mutex);
-    result = kind == qz::record::kDownloadFinished ? 0 : 1;
+    result = kind == qz::net::kDownloadFinished ? 0 : 1;
     done.notify_all();
   }, "qz_fetch");
   if (task < 0) {

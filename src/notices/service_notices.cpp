@@ -18,7 +18,7 @@
 #include "platform/process.h"
 #include "platform/text_codec.h"
 #include "platform/verified_get.h"
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 
 namespace qz::notices {
 namespace {
@@ -176,7 +176,7 @@ void ServiceNotices::run_update_flow() {
   // Nothing to offer: no prompt with empty fields, no download of nothing.
   if (version.empty() || address.empty() || !is_plain_file_name(file_name)) return;
   const std::string target =
-      record::FileDownloader::ResolveTarget(address, ctx_.path(file_name));
+      net::FileDownloader::ResolveTarget(address, ctx_.path(file_name));
   const auto slash = target.find_last_of("/\\");
   if (!is_plain_file_name(slash == std::string::npos ? target : target.substr(slash + 1))) return;
 
@@ -195,7 +195,7 @@ void ServiceNotices::run_update_flow() {
   }
   ctx_.window.set_text(app::kOpenNewVersionButton, "打开：" + file_name);
   auto self = shared_from_this();
-  record::FileDownloader downloader;
+  net::FileDownloader downloader;
   const int task = downloader.Download(
       address, target, 2,
       [self](int number, int kind, std::int64_t total, std::int64_t downloaded) {
@@ -208,14 +208,14 @@ void ServiceNotices::run_update_flow() {
 }
 
 void ServiceNotices::on_update_progress(int, int kind, std::int64_t total, std::int64_t downloaded) {
-  if (kind == record::kDownloadFailed) {
+  if (kind == net::kDownloadFailed) {
     ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
     return;
   }
   ctx_.window.set_text(app::kUpdateLabel, update_progress_text(total, downloaded));
   // Only the downloader's word that the file is whole under its final name completes the update;
   // a progress figure of 100 does not.
-  if (kind == record::kDownloadFinished) finish_update(total, downloaded);
+  if (kind == net::kDownloadFinished) finish_update(total, downloaded);
 }
 
 void ServiceNotices::finish_update(std::int64_t, std::int64_t) {

@@ -5,7 +5,7 @@
 #include "app/controls.h"
 #include "platform/fs.h"
 #include "platform/os_info.h"
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 #include "record/media_tools.h"
 
 namespace qz::record {
@@ -38,7 +38,7 @@ std::string tool_progress_text(int task, std::int64_t total, std::int64_t downlo
 std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolDownload>& downloads,
                                       const std::string& user) {
   std::vector<int> tasks;
-  FileDownloader downloader;
+  net::FileDownloader downloader;
   app::WindowModel& window = ctx.window;
   for (const ToolDownload& d : downloads) {
     window.set_text(app::kDisplayBox, kToolsDownloadingText);

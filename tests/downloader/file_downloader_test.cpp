@@ -1,4 +1,4 @@
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include "fixtures/http_server.h"
 #include "support/temp_folder.h"
 
-namespace qz::record {
+namespace qz::net {
 namespace {
 
 using test::FileOptions;
@@ -319,4 +319,4 @@ TEST_F(FileDownloaderTest, LargeFileIsByteIdentical) {
 }
 
 }  // namespace
-}  // namespace qz::record
+}  // namespace qz::net

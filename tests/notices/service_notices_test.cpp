@@ -16,7 +16,7 @@
 #include "platform/process.h"
 #include "net/http_fetch.h"
 #include "platform/text_codec.h"
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 #include "support/temp_folder.h"
 #include "ui/headless/headless_desktop.h"
 
@@ -91,7 +91,7 @@ struct NoticesFixture : ::testing::Test {
   }
   void wait_for_update() {
     if (notices && notices->update_task() > 0)
-      ASSERT_TRUE(record::FileDownloader{}.Wait(kUpdateUser, notices->update_task(), 30000));
+      ASSERT_TRUE(net::FileDownloader{}.Wait(kUpdateUser, notices->update_task(), 30000));
   }
   std::string update_file_path(const std::string& name) const {
     return platform::join_path(folder.str(), name);
@@ -208,12 +208,12 @@ TEST(UpdateProgress, TextAndPercent) {
 }
 
 TEST_F(NoticesFixture, AProgressFigureOfAHundredIsNotCompletion) {
-  notices->on_update_progress(1, record::kDownloadProgress, 2048, 1024);
+  notices->on_update_progress(1, net::kDownloadProgress, 2048, 1024);
   EXPECT_EQ(window.text(app::kUpdateLabel), "已下载：1kb/2kb\r\n进度：50%");
-  notices->on_update_progress(1, record::kDownloadProgress, 2048, 2048);
+  notices->on_update_progress(1, net::kDownloadProgress, 2048, 2048);
   EXPECT_EQ(window.text(app::kUpdateLabel), "已下载：2kb/2kb\r\n进度：100%");
   EXPECT_FALSE(window.visible(app::kOpenNewVersionButton));
-  notices->on_update_progress(1, record::kDownloadFailed, 0, 0);
+  notices->on_update_progress(1, net::kDownloadFailed, 0, 0);
   EXPECT_EQ(window.text(app::kUpdateLabel), kUpdateFailedText);
   EXPECT_FALSE(window.visible(app::kOpenNewVersionButton));
 }

@@ -9,7 +9,7 @@
 #include "app/controls.h"
 #include "fixtures/maker_server/maker_server.h"
 #include "platform/fs.h"
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 #include "record/install.h"
 #include "record/media_fixture.h"
 #include "record/recording_jobs.h"
@@ -89,7 +89,7 @@ struct ProvisioningFixture : ::testing::Test {
   void SetUp() override { ctx.config.tool_host = server.tool_host(); }
   void wait_for(const std::vector<int>& tasks) {
     for (int task : tasks)
-      if (task > 0) ASSERT_TRUE(FileDownloader{}.Wait(user, task, 60000));
+      if (task > 0) ASSERT_TRUE(net::FileDownloader{}.Wait(user, task, 60000));
   }
   std::vector<std::string> folder_files() const {
     std::vector<std::string> names;
@@ -204,7 +204,7 @@ TEST_F(ProvisioningFixture, BlankWarningOncePerStartAndTheDownloadFolderDefault)
   provision_tools(ctx, user);
   EXPECT_EQ(window.text("编辑框_下载目录"), "E:\\videos");
   EXPECT_EQ(window.text(app::kDisplayBox), "");  // both tools there: the box is not touched
-  EXPECT_EQ(FileDownloader{}.TaskCount(user), 0);
+  EXPECT_EQ(net::FileDownloader{}.TaskCount(user), 0);
 }
 
 #ifndef _WIN32
@@ -246,7 +246,7 @@ TEST_F(ProvisioningFixture, LinuxNamesTheToolsNeitherTheFolderNorPathHas) {
     provision_tools(ctx, user);
     EXPECT_EQ(window.text(app::kDisplayBox), "");
   }
-  EXPECT_EQ(FileDownloader{}.TaskCount(user), 0);
+  EXPECT_EQ(net::FileDownloader{}.TaskCount(user), 0);
   EXPECT_TRUE(server.http().requests().empty());
 }
 #endif
@@ -267,7 +267,7 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
   // The tool appears only whole, under its final name.
   ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return std::filesystem::exists(folder / "ffm.exe"); }, 120s))
       << window.text(app::kDisplayBox);
-  ASSERT_TRUE(FileDownloader{}.Wait(kProvisioningUser, 1, 30000));
+  ASSERT_TRUE(net::FileDownloader{}.Wait(kProvisioningUser, 1, 30000));
   EXPECT_TRUE(test::read_bytes(folder / "ffm.exe") == test::read_bytes(test::from_u8(ffmpeg)));
   EXPECT_EQ(server.http().request_count("/tool/ffplay32.exe"), 0);
 

@@ -15,7 +15,7 @@
 #include <functional>
 #include <string>
 
-namespace qz::record {
+namespace qz::net {
 
 // Kinds of progress report.
 inline constexpr int kDownloadProgress = 1;  // downloaded bytes so far (from a block worker)
@@ -62,4 +62,4 @@ class FileDownloader {
   static std::string FileNameOf(const std::string& address);
 };
 
-}  // namespace qz::record
+}  // namespace qz::net

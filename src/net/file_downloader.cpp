@@ -1,4 +1,4 @@
-#include "record/file_downloader.h"
+#include "net/file_downloader.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -13,7 +13,7 @@
 #include "platform/mapped_file.h"
 #include "platform/range_download.h"
 
-namespace qz::record {
+namespace qz::net {
 namespace {
 
 constexpr std::uint64_t kBlock = FileDownloader::kBlockSize;
@@ -306,4 +306,4 @@ bool FileDownloader::Wait(const std::string& user, int task_number, int timeout_
   return task->changed.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return task->ended; });
 }
 
-}  // namespace qz::record
+}  // namespace qz::net
