@@ -63,6 +63,7 @@ void Application::startup_step() {
 void Application::window_closing() {
   run(hooks_.stop_capture);
   run(hooks_.stop_recording_tools);
+  run(hooks_.stop_downloads);
   save_edit_boxes(ctx_, main_settings_path(ctx_), kDisplayBox);
 }
 

@@ -27,6 +27,9 @@ struct ShellHooks {
   std::function<void()> stop_capture;
   // Closing handler, second: end the recording tools (jobs finish their files first).
   std::function<void()> stop_recording_tools;
+  // Closing handler, with the others: stop the file downloads (tools, update), so the threads
+  // that wait for them end promptly and are joined before the window model goes.
+  std::function<void()> stop_downloads;
   // True while a job's recording tool still runs (the command line waits on it).
   std::function<bool()> recording_busy;
 };

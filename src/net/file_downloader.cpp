@@ -1,5 +1,6 @@
 #include "net/file_downloader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -17,13 +18,18 @@ namespace qz::net {
 namespace {
 
 constexpr std::uint64_t kBlock = FileDownloader::kBlockSize;
+// The longest run of blocks one request asks for: long enough that an answer delay of tens of
+// milliseconds is small beside the run's transfer, short enough that the last runs balance.
+constexpr std::uint64_t kMaxRunBlocks = 16;
+
+enum State : int { kRunning = 0, kStopped = 1, kPaused = 2, kFailed = -1 };
 constexpr const char* kHeaders =
     "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: gzip, deflate\r\n"
     "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
 
-enum State : int { kRunning = 0, kStopped = 1, kPaused = 2, kFailed = -1 };
+}  // namespace
 
-struct Task {
+struct DownloadTask {
   std::string url, target, temp;
   DownloadProgress progress;
   int number = 0;
@@ -51,6 +57,10 @@ struct Task {
     changed.notify_all();
   }
 };
+
+namespace {
+
+using Task = DownloadTask;
 
 // The process-wide task lists, one per user. Entries are never removed; a failed Download leaves
 // an empty entry so that it still takes its number.
@@ -99,20 +109,30 @@ bool parse_range_start(const std::string& content_range, std::uint64_t& start, s
   return true;
 }
 
+// How many blocks the next request asks for, with `left` blocks not yet handed out: about a
+// quarter of a fair share each, so every connection gets several runs and the last ones are
+// single blocks that end together.
+std::uint64_t run_length(std::uint64_t left, int workers) {
+  const std::uint64_t share = left / (static_cast<std::uint64_t>(workers) * 4);
+  return std::clamp<std::uint64_t>(share, 1, std::min(kMaxRunBlocks, left));
+}
+
 void run_worker(Task& task) {
   platform::DownloadSession session;
   for (;;) {
-    std::uint64_t k;
+    std::uint64_t k, run;
     {
       std::unique_lock guard(task.lock);
       task.changed.wait(guard, [&] { return task.state != kPaused; });
       if (task.state != kRunning || task.handed_out >= task.block_count) return;
-      k = task.handed_out++;
+      k = task.handed_out;
+      run = run_length(task.block_count - k, task.max_workers);
+      task.handed_out += run;
     }
     const std::uint64_t first = k * kBlock;
-    const std::uint64_t expected = std::min(kBlock, task.total - first);
+    const std::uint64_t expected = std::min(run * kBlock, task.total - first);
     const std::string headers = std::string(kHeaders) + "\r\nRange:bytes=" + std::to_string(first) + "-" +
-                                std::to_string(first + kBlock - 1);
+                                std::to_string(first + run * kBlock - 1);
     std::uint64_t written = 0;
     bool bad = false;
 
@@ -265,7 +285,8 @@ int FileDownloader::Download(const std::string& url, const std::string& target_p
     lists()[user][static_cast<std::size_t>(number) - 1] = task;
   }
   try {
-    std::thread(run_coordinator, task).detach();
+    std::lock_guard guard(mutex_);
+    started_.push_back({task, std::thread(run_coordinator, task)});
   } catch (const std::system_error&) {
     {
       std::lock_guard guard(g_lists_lock);
@@ -276,6 +297,46 @@ int FileDownloader::Download(const std::string& url, const std::string& target_p
     return -1;
   }
   return number;
+}
+
+FileDownloader::~FileDownloader() {
+  std::vector<std::shared_ptr<Task>> mine;
+  {
+    std::lock_guard guard(mutex_);
+    for (const Started& s : started_) mine.push_back(s.task);
+  }
+  for (const auto& task : mine) {
+    std::lock_guard guard(task->lock);
+    if (task->state == kPaused) {
+      task->state = kStopped;
+      task->changed.notify_all();
+    }
+  }
+  Join();
+}
+
+void FileDownloader::RequestStop() {
+  std::lock_guard guard(mutex_);
+  for (const Started& s : started_) control(s.task, kStopped);
+}
+
+void FileDownloader::Join() {
+  std::vector<Started> started;
+  {
+    std::lock_guard guard(mutex_);
+    started.swap(started_);
+  }
+  for (Started& s : started)
+    if (s.coordinator.joinable()) s.coordinator.join();
+}
+
+void FileDownloader::StopEveryTask() {
+  std::vector<std::shared_ptr<Task>> every;
+  {
+    std::lock_guard guard(g_lists_lock);
+    for (const auto& [user, list] : lists()) every.insert(every.end(), list.begin(), list.end());
+  }
+  for (const auto& task : every) control(task, kStopped);
 }
 
 void FileDownloader::Pause(const std::string& user, int task) { control(find_task(user, task), kPaused); }

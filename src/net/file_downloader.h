@@ -1,6 +1,9 @@
 #pragma once
 // The File downloader: fetches one file over HTTP in 1 MiB ranged blocks on several connections
-// at once, writing each block straight into the target file. Download returns at once; the work
+// at once, writing each block straight into the target file. A worker asks for a run of
+// consecutive blocks in one ranged request while many blocks are left, so a far server's answer
+// delay is paid once per run rather than once per block; runs shrink towards the end so the
+// connections finish together. Download returns at once; the work
 // goes on in a coordinator thread and its block workers, and the caller hears of it through the
 // progress callback.
 //
@@ -13,7 +16,11 @@
 // the temporary file and leaves no target.
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace qz::net {
 
@@ -26,9 +33,28 @@ inline constexpr int kDownloadFailed = -1;   // the task failed; both sizes are 
 // time per task; it may call the control operations but must not wait for the task to end.
 using DownloadProgress = std::function<void(int task, int kind, std::int64_t total, std::int64_t downloaded)>;
 
+// A task's record; it lives as long as the task list that holds it.
+struct DownloadTask;
+
+// Each task's coordinator thread belongs to the FileDownloader object that started it: the object
+// joins it when it goes, so no report reaches a caller's objects after the downloader is gone.
 class FileDownloader {
  public:
   static constexpr std::uint64_t kBlockSize = 1048576;
+
+  FileDownloader() = default;
+  FileDownloader(const FileDownloader&) = delete;
+  FileDownloader& operator=(const FileDownloader&) = delete;
+  // Waits until every task this object started has ended (Join); a task it started that is paused
+  // is stopped first, since nothing could resume it once its owner is gone.
+  ~FileDownloader();
+
+  // Stops every task this object started that is still going; Join then returns promptly.
+  void RequestStop();
+  // Waits until every task this object started has ended and joins their coordinator threads.
+  void Join();
+  // Stops every task of every user and every object: the program is closing.
+  static void StopEveryTask();
 
   // Starts fetching `url` into `target_path` with at most `part_count` connections. A target
   // without an extension is taken as a folder and gets the address's file name (after one
@@ -60,6 +86,14 @@ class FileDownloader {
   static std::string ResolveTarget(const std::string& url, const std::string& target_path);
   // The file name of an address: after the last "/" (or "\"), before the first "?".
   static std::string FileNameOf(const std::string& address);
+
+ private:
+  struct Started {
+    std::shared_ptr<DownloadTask> task;
+    std::thread coordinator;
+  };
+  std::mutex mutex_;  // guards started_: Download may run on several threads at once
+  std::vector<Started> started_;
 };
 
 }  // namespace qz::net

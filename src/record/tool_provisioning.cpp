@@ -89,6 +89,7 @@ void provision_tools(app::Context& ctx, const std::string& user) {
 void install_tool_provisioning(app::Application& app) {
   app::Context& ctx = app.context();
   app.hooks().provision_tools = [&ctx] { provision_tools(ctx); };
+  app.hooks().stop_downloads = [] { net::FileDownloader::StopEveryTask(); };
 }
 
 }  // namespace qz::record

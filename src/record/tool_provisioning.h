@@ -32,7 +32,8 @@ std::string tool_progress_text(int task, std::int64_t total, std::int64_t downlo
 
 // For each download: the display box says a tool is missing, then the download starts with 3
 // parts and shows its progress there. Returns the task numbers in `user`'s list (-1 for one that
-// could not start). The downloads go on after this returns; a tool file appears only whole.
+// could not start). Returns when every download has ended, so the thread that asked for them owns
+// them; closing stops them (the stop_downloads hook). A tool file appears only whole.
 std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolDownload>& downloads,
                                       const std::string& user = kProvisioningUser);
 

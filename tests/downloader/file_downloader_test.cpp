@@ -149,6 +149,38 @@ TEST_F(FileDownloaderTest, BlocksAroundTheBoundaries) {
   EXPECT_EQ(folder_listing().size(), 6u);  // no temporary file left beside them
 }
 
+// A far server's answer delay is paid per request, so a large file is asked for in runs of blocks:
+// the runs still start on block boundaries, cover the file exactly once, and shrink to single
+// blocks at the end.
+TEST_F(FileDownloaderTest, LargeFilesAreAskedForInRunsOfBlocks) {
+  const std::uint64_t size = 40 * MiB + 777;
+  server.serve_file("/runs.bin", size, test::pattern_bytes, {.delay_ms = 20});
+  Reports reports;
+  const auto target = folder / "runs.bin";
+  ASSERT_GT(downloader.Download(server.base_url() + "/runs.bin", test::u8(target), 2, reports.callback(), user), 0);
+  const auto final = reports.wait_final();
+  ASSERT_TRUE(final);
+  EXPECT_EQ(final->kind, kDownloadFinished);
+  EXPECT_TRUE(same_as_served(target, size));
+
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+  for (const std::string& r : ranges_asked(server, "/runs.bin")) {
+    const auto dash = r.find('-');
+    runs.emplace_back(std::stoull(r.substr(6, dash - 6)), std::stoull(r.substr(dash + 1)));
+  }
+  std::sort(runs.begin(), runs.end());
+  ASSERT_FALSE(runs.empty());
+  EXPECT_LT(runs.size(), 25u);  // 41 blocks
+  std::uint64_t next = 0;
+  for (const auto& [first, last] : runs) {
+    EXPECT_EQ(first, next);
+    EXPECT_EQ((last + 1) % MiB, 0u);
+    next = last + 1;
+  }
+  EXPECT_EQ(runs.back().second - runs.back().first + 1, MiB);
+  EXPECT_GE(next, size);
+}
+
 TEST_F(FileDownloaderTest, PartCountIsLoweredToTheBlockCount) {
   // Block answers linger a while, so workers running side by side overlap at the server.
   std::mutex mutex;
@@ -303,6 +335,39 @@ TEST_F(FileDownloaderTest, StopEndsWithoutReportAndRemovesThePartialFile) {
   for (const Report& r : reports.all()) EXPECT_EQ(r.kind, kDownloadProgress);
   EXPECT_TRUE(folder_listing().empty());
   downloader.Resume(user, task);  // ended: nothing happens
+}
+
+// The object that started a task owns its threads: once the object is gone no report can reach
+// what the callback points at, whether the task ran to its end or was asked to stop.
+TEST_F(FileDownloaderTest, TheStartingObjectJoinsItsTasks) {
+  server.serve_file("/owned.bin", 3 * MiB, test::pattern_bytes, {.bytes_per_second = 6 * MiB});
+  server.serve_file("/endless.bin", 256 * MiB, test::pattern_bytes, {.bytes_per_second = MiB});
+  {
+    auto reports = std::make_unique<Reports>();
+    {
+      FileDownloader owner;
+      ASSERT_GT(owner.Download(server.base_url() + "/owned.bin", test::u8(folder / "owned.bin"), 2,
+                               reports->callback(), user), 0);
+    }  // waits for the end
+    const auto all = reports->all();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back().kind, kDownloadFinished);
+    EXPECT_TRUE(same_as_served(folder / "owned.bin", 3 * MiB));
+  }
+  for (const bool stop_every_task : {false, true}) {
+    auto reports = std::make_unique<Reports>();
+    auto owner = std::make_unique<FileDownloader>();
+    const int task = owner->Download(server.base_url() + "/endless.bin", test::u8(folder / "endless.bin"), 3,
+                                     reports->callback(), user);
+    ASSERT_GT(task, 0);
+    ASSERT_TRUE(reports->wait_progress(1));
+    if (stop_every_task) FileDownloader::StopEveryTask();
+    else owner->RequestStop();
+    owner.reset();    // joined here, promptly
+    reports.reset();  // a report after this would touch freed memory (the sanitizer builds see it)
+    EXPECT_TRUE(downloader.Wait(user, task, 0));
+    EXPECT_FALSE(std::filesystem::exists(folder / "endless.bin.part"));
+  }
 }
 
 TEST_F(FileDownloaderTest, LargeFileIsByteIdentical) {
