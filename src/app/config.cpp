@@ -4,24 +4,19 @@
 #include <optional>
 
 #include "app/ini_file.h"
+#include "app/text_util.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 
 namespace qz::app {
 namespace {
 
-std::string upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 class Source {
  public:
   explicit Source(std::string file) : file_(std::move(file)) {}
 
   std::optional<std::string> get(const std::string& key) const {
-    if (auto env = platform::get_env("QIONGZHI_" + upper(key))) return env;
+    if (auto env = platform::get_env("QIONGZHI_" + ascii_upper(key))) return env;
     return ini_get(file_, "config", key);
   }
   void read(const std::string& key, std::string& into) const {

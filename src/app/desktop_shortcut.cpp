@@ -1,23 +1,12 @@
 #include "app/desktop_shortcut.h"
 
+#include "app/text_util.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "platform/shortcut.h"
 
 namespace qz::app {
 namespace {
-
-char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool contains_ignoring_case(std::string_view text, std::string_view part) {
-  if (part.empty()) return true;
-  for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
-    std::size_t k = 0;
-    while (k < part.size() && lower_ascii(text[i + k]) == lower_ascii(part[k])) ++k;
-    if (k == part.size()) return true;
-  }
-  return false;
-}
 
 std::string_view file_name_part(std::string_view path, char separator) {
   const auto slash = path.rfind(separator);
@@ -34,7 +23,7 @@ std::string shortcut_base_name(std::string_view name, char separator) {
 }
 
 std::string shortcut_file_name(std::string_view base, std::string_view extension) {
-  if (contains_ignoring_case(base, extension)) return std::string(base);
+  if (contains_ignoring_ascii_case(base, extension)) return std::string(base);
   return std::string(base) + std::string(extension);
 }
 
@@ -80,7 +69,7 @@ bool create_shortcut_in(const std::string& folder, const ShortcutRequest& reques
   file.name = base;
   const std::string_view extension = platform::kShortcutExtension;
   if (base.size() >= extension.size() &&
-      contains_ignoring_case(std::string_view(base).substr(base.size() - extension.size()), extension))
+      contains_ignoring_ascii_case(std::string_view(base).substr(base.size() - extension.size()), extension))
     file.name.resize(base.size() - extension.size());
   file.target = request.target;
   file.working_folder = working_folder;

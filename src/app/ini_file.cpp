@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "app/text_util.h"
+
 namespace qz::app {
 namespace {
 
@@ -11,15 +13,6 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  return true;
 }
 
 std::vector<std::string_view> split_lines(std::string_view text) {
@@ -67,12 +60,12 @@ std::optional<std::string> ini_get(std::string_view ini, std::string_view sectio
   bool in_section = false;
   for (std::string_view line : split_lines(ini)) {
     if (const auto name = section_name(line)) {
-      in_section = same_name(*name, section);
+      in_section = equals_ignoring_ascii_case(*name, section);
       continue;
     }
     if (!in_section) continue;
     const auto entry = entry_of(line);
-    if (entry && same_name(entry->key, key)) return unquote(entry->value);
+    if (entry && equals_ignoring_ascii_case(entry->key, key)) return unquote(entry->value);
   }
   return std::nullopt;
 }
@@ -88,13 +81,13 @@ std::string ini_set(std::string_view ini, std::string_view section, std::string_
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (const auto name = section_name(lines[i])) {
       if (in_section) break;
-      in_section = same_name(*name, section);
+      in_section = equals_ignoring_ascii_case(*name, section);
       if (in_section) insert_at = i + 1;
       continue;
     }
     if (!in_section) continue;
     const auto entry = entry_of(lines[i]);
-    if (entry && same_name(entry->key, key)) {
+    if (entry && equals_ignoring_ascii_case(entry->key, key)) {
       lines[i] = new_line;
       insert_at.reset();
       break;

@@ -18,6 +18,38 @@ std::string replace_all(std::string_view text, std::string_view from, std::strin
   return out;
 }
 
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+std::string ascii_upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  return true;
+}
+
+bool starts_with_ignoring_ascii_case(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equals_ignoring_ascii_case(text.substr(0, prefix.size()), prefix);
+}
+
+bool contains_ignoring_ascii_case(std::string_view text, std::string_view part) {
+  for (std::size_t i = 0; i + part.size() <= text.size(); ++i)
+    if (equals_ignoring_ascii_case(text.substr(i, part.size()), part)) return true;
+  return false;
+}
+
 std::string_view gbk_prefix(std::string_view gbk, std::size_t max_bytes) {
   if (gbk.size() <= max_bytes) return gbk;
   std::size_t i = 0;

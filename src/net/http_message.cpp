@@ -3,26 +3,11 @@
 #include <regex>
 #include <vector>
 
+#include "app/text_util.h"
 #include "platform/text_codec.h"
 
 namespace qz::net {
 namespace {
-
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool iequal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  return true;
-}
-
-bool icontains(std::string_view hay, std::string_view needle) {
-  if (needle.size() > hay.size()) return false;
-  for (std::size_t i = 0; i + needle.size() <= hay.size(); ++i)
-    if (iequal(hay.substr(i, needle.size()), needle)) return true;
-  return false;
-}
 
 std::vector<std::string> split(std::string_view text, std::string_view sep) {
   std::vector<std::string> out;
@@ -53,10 +38,10 @@ void remove_all(std::string& text, std::string_view what) {
 std::optional<SplitUrl> split_url(std::string_view url) {
   SplitUrl out;
   std::size_t rest;
-  if (url.size() >= 7 && iequal(url.substr(0, 7), "http://")) {
+  if (url.size() >= 7 && app::equals_ignoring_ascii_case(url.substr(0, 7), "http://")) {
     rest = 7;
     out.port = 80;
-  } else if (url.size() >= 8 && iequal(url.substr(0, 8), "https://")) {
+  } else if (url.size() >= 8 && app::equals_ignoring_ascii_case(url.substr(0, 8), "https://")) {
     rest = 8;
     out.secure = true;
     out.port = 443;
@@ -140,7 +125,7 @@ std::string build_header_block(const HttpFetchRequest& request) {
     };
     for (const Default& d : defaults) {
       if (d.post_only && request.method != 1) continue;
-      if (!icontains(h, d.key)) h += d.line;
+      if (!app::contains_ignoring_ascii_case(h, d.key)) h += d.line;
     }
   }
   if (request.normalize_header_names) h = normalize_header_names(h);
@@ -156,8 +141,8 @@ std::string build_header_block(const HttpFetchRequest& request) {
     if (value == "keep-alive") remove_all(h, "Connection: keep-alive\r\n");
   }
 
-  if (!icontains(h, "Cookie:") && !request.cookies.empty()) {
-    if (icontains(request.cookies, "Cookie:")) h += "\r\n" + request.cookies + "\r\n";
+  if (!app::contains_ignoring_ascii_case(h, "Cookie:") && !request.cookies.empty()) {
+    if (app::contains_ignoring_ascii_case(request.cookies, "Cookie:")) h += "\r\n" + request.cookies + "\r\n";
     else h += "\r\nCookie: " + request.cookies + "\r\n";
   }
   return h;
@@ -185,7 +170,7 @@ void read_response_headers(std::string_view raw_headers, std::string& cookies, s
       }
       cookies += trim_spaces(cookie) + "; ";
     }
-    if (line.size() >= 10 && iequal(std::string_view(line).substr(0, 10), "Location: ")) location = line.substr(10);
+    if (line.size() >= 10 && app::equals_ignoring_ascii_case(std::string_view(line).substr(0, 10), "Location: ")) location = line.substr(10);
   }
 }
 

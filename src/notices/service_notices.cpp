@@ -11,6 +11,7 @@
 #include "app/desktop_shortcut.h"
 #include "app/identity.h"
 #include "app/logs.h"
+#include "app/text_util.h"
 #include "net/http_fetch.h"
 #include "notices/sha256.h"
 #include "platform/executable.h"
@@ -66,12 +67,6 @@ bool is_plain_file_name(std::string_view name) {
   for (unsigned char c : name)
     if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
   return true;
-}
-
-std::string lower_ascii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
 }
 
 // Plain decimal with at most two fraction digits, trailing zeros dropped: 1, 0.5, 33.33.
@@ -191,7 +186,7 @@ void ServiceNotices::run_update_flow() {
   {
     std::lock_guard lock(mutex_);
     target_path_ = target;
-    expected_sha256_ = lower_ascii(value_of(index, "sha256"));
+    expected_sha256_ = app::ascii_lower(value_of(index, "sha256"));
   }
   ctx_.window.set_text(app::kOpenNewVersionButton, "打开：" + file_name);
   auto self = shared_from_this();

@@ -1,5 +1,6 @@
 #include "record/media_tools.h"
 
+#include "app/text_util.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 
@@ -7,13 +8,8 @@ namespace qz::record {
 namespace {
 
 bool starts_with_scheme(const std::string& address, std::string_view scheme) {
-  if (address.size() <= scheme.size() + 3) return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i) {
-    char c = address[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != scheme[i]) return false;
-  }
-  return address.compare(scheme.size(), 3, "://") == 0;
+  return address.size() > scheme.size() + 3 && app::starts_with_ignoring_ascii_case(address, scheme) &&
+         address.compare(scheme.size(), 3, "://") == 0;
 }
 
 std::string first_existing(std::initializer_list<std::string> candidates) {
