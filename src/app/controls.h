@@ -3,6 +3,8 @@
 #include <span>
 #include <string_view>
 
+#include "app/control_names.h"
+
 namespace qz::app {
 
 enum class ControlKind { Label, TransparentLabel, Edit, Button, Hyperlink, StatusBar, Picture };
@@ -31,16 +33,6 @@ const ControlSpec* find_control(std::string_view name);
 // The edit boxes in the window's control order: the order in which settings are saved and loaded.
 std::span<const std::string_view> edit_boxes_in_control_order();
 
-inline constexpr std::string_view kDisplayBox = "编辑框_显示";
-inline constexpr std::string_view kStatusBar = "状态条1";
 inline constexpr int kStatusBarParts = 2;
-
-// The notice area: the service notices' own status parts, update label, button and picture.
-inline constexpr std::string_view kNoticePart0 = "标签_版本";      // version display
-inline constexpr std::string_view kNoticePart1 = "标签_服务器";    // server probe message
-inline constexpr std::string_view kNoticePart2 = "标签_公告";      // announcement or quote
-inline constexpr std::string_view kUpdateLabel = "标签_更新";
-inline constexpr std::string_view kOpenNewVersionButton = "按钮_打开新版本";
-inline constexpr std::string_view kAdvertPicture = "图片框_广告";
 
 }  // namespace qz::app

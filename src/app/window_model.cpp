@@ -1,8 +1,22 @@
 #include "app/window_model.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/controls.h"
 
 namespace qz::app {
+
+void WindowModel::require_known(std::string_view name) {
+#ifdef NDEBUG
+  (void)name;
+#else
+  if (find_control(name)) return;
+  std::fprintf(stderr, "window model: no control named \"%.*s\"\n", static_cast<int>(name.size()),
+               name.data());
+  std::abort();
+#endif
+}
 
 WindowModel::WindowModel() {
   for (const ControlSpec& c : main_window_controls()) {
@@ -12,12 +26,14 @@ WindowModel::WindowModel() {
 }
 
 bool WindowModel::visible(std::string_view name) const {
+  require_known(name);
   std::lock_guard lock(mutex_);
   const auto it = visible_.find(name);
   return it != visible_.end() && it->second;
 }
 
 void WindowModel::set_visible(std::string_view name, bool visible) {
+  require_known(name);
   {
     std::lock_guard lock(mutex_);
     const auto it = visible_.find(name);
@@ -28,12 +44,14 @@ void WindowModel::set_visible(std::string_view name, bool visible) {
 }
 
 std::string WindowModel::picture(std::string_view name) const {
+  require_known(name);
   std::lock_guard lock(mutex_);
   const auto it = pictures_.find(name);
   return it == pictures_.end() ? std::string() : it->second;
 }
 
 void WindowModel::set_picture(std::string_view name, std::string bytes) {
+  require_known(name);
   if (!visible_.contains(name)) return;  // the set of names never changes after construction
   {
     std::lock_guard lock(mutex_);
@@ -43,12 +61,14 @@ void WindowModel::set_picture(std::string_view name, std::string bytes) {
 }
 
 std::string WindowModel::text(std::string_view name) const {
+  require_known(name);
   std::lock_guard lock(mutex_);
   const auto it = texts_.find(name);
   return it == texts_.end() ? std::string() : it->second;
 }
 
 void WindowModel::set_text(std::string_view name, std::string text) {
+  require_known(name);
   {
     std::lock_guard lock(mutex_);
     const auto it = texts_.find(name);
@@ -59,6 +79,7 @@ void WindowModel::set_text(std::string_view name, std::string text) {
 }
 
 void WindowModel::set_text_from_ui(std::string_view name, std::string text) {
+  require_known(name);
   std::lock_guard lock(mutex_);
   const auto it = texts_.find(name);
   if (it != texts_.end()) it->second = std::move(text);
@@ -66,6 +87,7 @@ void WindowModel::set_text_from_ui(std::string_view name, std::string text) {
 
 void WindowModel::update_text(std::string_view name,
                               const std::function<std::string(const std::string&)>& action) {
+  require_known(name);
   {
     std::lock_guard lock(mutex_);
     const auto it = texts_.find(name);
@@ -104,11 +126,13 @@ void WindowModel::set_caption(std::string caption) {
 }
 
 void WindowModel::on_click(std::string_view name, ClickHandler handler) {
+  require_known(name);
   std::lock_guard lock(mutex_);
   handlers_[std::string(name)] = std::move(handler);
 }
 
 void WindowModel::click(std::string_view name) {
+  require_known(name);
   ClickHandler handler;
   {
     std::lock_guard lock(mutex_);
@@ -117,6 +141,11 @@ void WindowModel::click(std::string_view name) {
     handler = it->second;
   }
   if (handler) handler();
+}
+
+void WindowModel::clear_click_handlers() {
+  std::lock_guard lock(mutex_);
+  handlers_.clear();
 }
 
 void WindowModel::set_observer(WindowObserver* observer) {

@@ -2,11 +2,16 @@
 // The one way any part of the program touches the screen. Texts live here, guarded by a lock, so
 // any thread may read or write them; a back end observes the changes and carries them to its
 // widgets on its own UI thread. Clicks come back from the back end by control name.
+//
+// Names are those of control_names.h. A debug build stops at any other name (a misspelt name
+// would otherwise read as empty and write nowhere, silently); a release build ignores it.
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "app/control_names.h"
 
 namespace qz::app {
 
@@ -56,10 +61,14 @@ class WindowModel {
   void on_click(std::string_view name, ClickHandler handler);
   // Called by back ends on the UI thread. A control without a handler does nothing.
   void click(std::string_view name);
+  // Every handler dropped: the buttons do nothing from then on.
+  void clear_click_handlers();
 
   void set_observer(WindowObserver* observer);
 
  private:
+  static void require_known(std::string_view name);
+
   void notify(const ControlChange& change);
 
   mutable std::mutex mutex_;

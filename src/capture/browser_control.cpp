@@ -36,7 +36,7 @@ void BrowserControl::open_live_room() {
     browser_missing();
     return;
   }
-  component_.form_browser_start(ctx_.window.text("编辑框_url"), {kLiveRoomAgent, kLiveRoomWindow});
+  component_.form_browser_start(ctx_.window.text(app::kShareLinkBox), {kLiveRoomAgent, kLiveRoomWindow});
 }
 
 void BrowserControl::open_replay_list() {
@@ -53,7 +53,7 @@ void BrowserControl::open_replay_list() {
 void BrowserControl::connect_running_browser() { component_.form_connect_started(); }
 
 void BrowserControl::manual_initialisation() {
-  initialise(ctx_.window.text("编辑框_google"));
+  initialise(ctx_.window.text(app::kBrowserPathBox));
   ctx_.window.set_status_part(1, state_.browser_ready != 0 ? "真" : "假");
 }
 

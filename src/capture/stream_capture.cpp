@@ -23,7 +23,7 @@ void StreamCapture::handle_request(PageHandle page, std::string_view event_text)
   const RequestOutcome outcome = examiner_.examine(event_text);
   if (outcome.live_address.empty() && !outcome.dashboard) return;
   std::lock_guard lock(state_.capture_lock);
-  if (!outcome.live_address.empty()) ctx_.window.set_text("编辑框_直播url", outcome.live_address);
+  if (!outcome.live_address.empty()) ctx_.window.set_text(app::kLiveAddressBox, outcome.live_address);
   if (outcome.dashboard) start_worker(page);
 }
 
@@ -71,7 +71,7 @@ void StreamCapture::replay_worker(PageHandle origin) {
   }
   const std::string body = pages_.form_ajax_lacal(state_.current_page, statistics_address(address));
   const std::string playlist = first_replay_playlist(body, ctx_.config.replay_cdn);
-  if (!playlist.empty()) ctx_.window.set_text("编辑框_回放url", playlist);
+  if (!playlist.empty()) ctx_.window.set_text(app::kReplayAddressBox, playlist);
 }
 
 void StreamCapture::request_stop() {

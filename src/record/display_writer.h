@@ -6,7 +6,7 @@
 
 namespace qz::record {
 
-inline constexpr const char* kDisplayBox = "编辑框_显示";
+using app::kDisplayBox;
 // The box is emptied before a line is added once it holds more than this many GBK bytes, so it
 // never grows much beyond it.
 inline constexpr std::size_t kDisplayLimit = 2000;

@@ -32,8 +32,8 @@ std::string preview_batch_text(int job_kind, const std::string& width, const std
 }
 
 void start_preview(app::Context& ctx, int job_kind) {
-  const std::string width = ctx.window.text("编辑框_宽度");
-  const std::string height = ctx.window.text("编辑框_高度");
+  const std::string width = ctx.window.text(app::kPreviewWidthBox);
+  const std::string height = ctx.window.text(app::kPreviewHeightBox);
 #ifdef _WIN32
   const std::string bat = ctx.path("play.bat");
   // A hidden file cannot be replaced by a plain create; removing it first lets the new text in.

@@ -12,9 +12,9 @@
 namespace qz::record {
 namespace {
 
-constexpr const char* kFolderBox = "编辑框_下载目录";
-constexpr const char* kLiveAddressBox = "编辑框_直播url";
-constexpr const char* kReplayAddressBox = "编辑框_回放url";
+constexpr const char* kFolderBox = app::kDownloadFolderBox;
+constexpr const char* kLiveAddressBox = app::kLiveAddressBox;
+constexpr const char* kReplayAddressBox = app::kReplayAddressBox;
 
 }  // namespace
 

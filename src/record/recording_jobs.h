@@ -17,8 +17,8 @@
 
 namespace qz::record {
 
-inline constexpr const char* kLiveButton = "按钮_开始";
-inline constexpr const char* kReplayButton = "按钮_开始1";
+using app::kLiveButton;
+using app::kReplayButton;
 inline constexpr const char* kLiveIdle = "开始下载直播";
 inline constexpr const char* kReplayIdle = "开始下载回放";
 inline constexpr const char* kBusy = "停止下载";
