@@ -1,54 +1,60 @@
 #pragma once
 // The frame of the process: start, the main window's created handler, the start-up step one
-// second after the window opened, and the closing handler. Other subsystems plug into the
-// hooks at the places where their work belongs in that order (install_subsystems, wiring.cpp).
+// second after the window opened, and closing. The program's parts (subsystems) are added in
+// install order and called at the places where their work belongs in that frame.
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "app/context.h"
+#include "app/subsystem.h"
+#include "app/thread_group.h"
 
 namespace qz::app {
 
-struct ShellHooks {
-  // Start, before the identity is set; false ends the program before any window exists.
-  std::function<bool()> load_automation;
-  // Created handler, first: bring up the browser (and what request capture needs).
-  std::function<void()> initialise_browser;
-  // On the provisioning thread, after the saved settings have been loaded.
-  std::function<void()> provision_tools;
-  // Start-up step, between its two run-log entries.
-  std::function<void()> show_disclaimer;
-  // Start-up step, last; returns at once.
-  std::function<void()> start_service_notices;
-  // Closing handler, first: no request event may be handled after this returns.
-  std::function<void()> stop_capture;
-  // Closing handler, second: end the recording tools (jobs finish their files first).
-  std::function<void()> stop_recording_tools;
-  // Closing handler, with the others: stop the file downloads (tools, update), so the threads
-  // that wait for them end promptly and are joined before the window model goes.
-  std::function<void()> stop_downloads;
-  // True while a job's recording tool still runs (the command line waits on it).
-  std::function<bool()> recording_busy;
-};
-
 class Application {
  public:
+  // How long closing lets the recordings finish their files before their tools are ended.
+  static constexpr std::chrono::seconds kClosingGrace{10};
+  // When a closing that has not finished ends the process anyway: the grace, then a moment for
+  // the ended tools to go and the settings to be saved.
+  static constexpr std::chrono::milliseconds kClosingDeadline = kClosingGrace + std::chrono::seconds(1);
+
   Application(WindowModel& window, Desktop& desktop, std::string program_folder);
-  ~Application();  // joins the threads it started (tests end the program this way)
+  // Stops every part still running and joins every thread (tests end the program this way).
+  ~Application();
 
   Context& context() { return ctx_; }
-  ShellHooks& hooks() { return hooks_; }
+
+  // Adds a part after those already added. A second part of the same name is refused (false):
+  // installing twice must never silently replace or double the first.
+  bool add(std::unique_ptr<Subsystem> subsystem);
+  // The part of that name, or null.
+  Subsystem* subsystem(std::string_view name);
 
   // Start: false means the window must not open.
   bool start();
   // UI thread, in this order over a run.
   void window_created();
   void startup_step();
-  // The caller ends the process after this returns.
+  // True while a part has work closing must wait for (a recording tool runs).
+  bool busy();
+
+  // Closing, waiting for it: every part is asked to stop at once, then joined in reverse order,
+  // then the settings are saved. Runs once; a second caller waits for the first to finish.
   void window_closing();
+  // Closing without waiting, for a front end that has already taken its window off the screen:
+  // returns at once. `end_process` runs once, on a thread of the application's, when
+  // window_closing has finished or when `deadline` is over, whichever comes first; at the
+  // deadline the settings are saved first when closing has not got that far.
+  void close_in_background(std::function<void()> end_process,
+                           std::chrono::milliseconds deadline = kClosingDeadline);
+  // The parts stopped and joined, settings left as they are (the command line's end). Once.
+  void stop_subsystems();
 
   // Starts a thread the application owns; it is joined when the application is destroyed.
   void start_thread(std::function<void()> body);
@@ -57,15 +63,25 @@ class Application {
 
  private:
   void register_click_handlers();
+  void save_settings_once();
+  void end_process_once();
 
   Context ctx_;
-  ShellHooks hooks_;
-  std::mutex threads_mutex_;
-  std::vector<std::thread> threads_;
-};
+  std::vector<std::unique_ptr<Subsystem>> subsystems_;  // install order
+  std::once_flag stopped_;
+  std::once_flag closed_;
+  std::mutex settings_mutex_;
+  bool settings_saved_ = false;
 
-// Fills the hooks and click handlers of every subsystem; the programs call it right after
-// constructing the application. Defined in wiring.cpp (library qz_core).
-void install_subsystems(Application& app);
+  // Background closing: the closer runs window_closing, the watchdog holds the deadline.
+  std::mutex closing_mutex_;
+  std::condition_variable closing_done_;
+  bool closing_finished_ = false;
+  bool process_ended_ = false;
+  std::function<void()> end_process_;
+  ThreadGroup closing_threads_;
+
+  ThreadGroup threads_;
+};
 
 }  // namespace qz::app

@@ -27,21 +27,12 @@ AutomationOptions options_from(const app::Config& config) {
   return options;
 }
 
-// Everything of the capture subsystem, alive as long as the shell's hooks hold it.
-struct Subsystem {
-  explicit Subsystem(app::Context& ctx)
+// Everything of the capture subsystem. Shared with the click handlers, which hold it weakly.
+struct Parts {
+  explicit Parts(app::Context& ctx)
       : automation(options_from(ctx.config)),
         capture(ctx, automation, state),
         control(ctx, automation, state, capture) {}
-  ~Subsystem() { stop(); }
-
-  // Event delivery stops first, so no handler runs once the workers and the lock go away.
-  void stop() {
-    automation.stop_events();
-    capture.request_stop();
-    automation.shutdown();
-    capture.join();
-  }
 
   Automation automation;
   CaptureState state;
@@ -49,31 +40,54 @@ struct Subsystem {
   BrowserControl control;
 };
 
+class CaptureSubsystem final : public app::Subsystem {
+ public:
+  explicit CaptureSubsystem(app::Context& ctx) : ctx_(ctx), parts_(std::make_shared<Parts>(ctx)) {}
+  ~CaptureSubsystem() override {
+    request_stop();
+    join();
+  }
+
+  std::string_view name() const override { return "capture"; }
+  bool start() override {
+    return load_automation(ctx_, parts_->automation, platform::running_as_admin());
+  }
+  void window_created() override { parts_->control.browser_initialisation(); }
+
+  // Event delivery stops first, so no handler runs once the workers and the lock go away.
+  void request_stop() override {
+    parts_->automation.stop_events();
+    parts_->capture.request_stop();
+  }
+  void join() override {
+    parts_->automation.shutdown();
+    parts_->capture.join();
+  }
+
+  void register_clicks() {
+    std::weak_ptr<Parts> weak = parts_;
+    auto on = [this, weak](const char* button, void (BrowserControl::*action)()) {
+      ctx_.window.on_click(button, [weak, action] {
+        if (auto p = weak.lock()) (p->control.*action)();
+      });
+    };
+    on(app::kOpenLiveRoomButton, &BrowserControl::open_live_room);
+    on(app::kOpenReplayButton, &BrowserControl::open_replay_list);
+    on(app::kConnectBrowserButton, &BrowserControl::connect_running_browser);
+    on(app::kManualInitButton, &BrowserControl::manual_initialisation);
+  }
+
+ private:
+  app::Context& ctx_;
+  std::shared_ptr<Parts> parts_;
+};
+
 }  // namespace
 
 void install(app::Application& app) {
-  app::Context& ctx = app.context();
-  auto subsystem = std::make_shared<Subsystem>(ctx);
-  app::ShellHooks& hooks = app.hooks();
-  hooks.load_automation = [subsystem, &ctx] {
-    if (!load_automation(ctx, subsystem->automation, platform::running_as_admin()))
-      platform::exit_process_now(0);
-    return true;
-  };
-  hooks.initialise_browser = [subsystem] { subsystem->control.browser_initialisation(); };
-  hooks.stop_capture = [subsystem] { subsystem->stop(); };
-
-  // The window outlives the application in tests: its handlers must not keep the subsystem.
-  std::weak_ptr<Subsystem> weak = subsystem;
-  auto on = [&ctx, weak](const char* button, void (BrowserControl::*action)()) {
-    ctx.window.on_click(button, [weak, action] {
-      if (auto s = weak.lock()) (s->control.*action)();
-    });
-  };
-  on("按钮3", &BrowserControl::open_live_room);
-  on("按钮6", &BrowserControl::open_replay_list);
-  on("按钮5", &BrowserControl::connect_running_browser);
-  on("按钮4", &BrowserControl::manual_initialisation);
+  auto part = std::make_unique<CaptureSubsystem>(app.context());
+  CaptureSubsystem& added = *part;
+  if (app.add(std::move(part))) added.register_clicks();
 }
 
 }  // namespace qz::capture

@@ -1,29 +1,52 @@
 #include "notices/install.h"
 
 #include "app/controls.h"
+#include "app/thread_group.h"
 #include "notices/disclaimer.h"
 #include "platform/system.h"
 
 namespace qz::notices {
+namespace {
+
+// The notice threads belong to this part; closing joins them (their requests time out on their
+// own, none waits on the user once the window is gone).
+class NoticesSubsystem final : public app::Subsystem {
+ public:
+  explicit NoticesSubsystem(app::Context& ctx)
+      : ctx_(ctx),
+        notices_(std::make_shared<ServiceNotices>(
+            ctx, [this](std::function<void()> body) { threads_.start(std::move(body)); })) {}
+  ~NoticesSubsystem() override { join(); }
+
+  std::string_view name() const override { return "notices"; }
+  void startup_boxes() override { show_disclaimer_once(ctx_.desktop); }
+  void startup_work() override { notices_->start(); }
+  void join() override { threads_.join_all(); }
+
+  const std::shared_ptr<ServiceNotices>& notices() const { return notices_; }
+
+ private:
+  app::Context& ctx_;
+  app::ThreadGroup threads_;  // before notices_: the threads' owner outlives what starts them
+  std::shared_ptr<ServiceNotices> notices_;
+};
+
+}  // namespace
 
 std::shared_ptr<ServiceNotices> install_service_notices(app::Application& app) {
   app::Context& ctx = app.context();
-  auto notices = std::make_shared<ServiceNotices>(
-      ctx, [&app](std::function<void()> body) { app.start_thread(std::move(body)); });
+  auto part = std::make_unique<NoticesSubsystem>(ctx);
+  std::shared_ptr<ServiceNotices> notices = part->notices();
+  if (!app.add(std::move(part))) return nullptr;
   notices->close_program = [&app] {
     app.window_closing();
     platform::exit_process_now(0);
   };
-  app.hooks().start_service_notices = [notices] { notices->start(); };
   ctx.window.on_click(app::kOpenNewVersionButton, [notices] { notices->on_open_new_version(); });
   ctx.window.on_click(app::kAdvertPicture, [notices] { notices->on_advert_clicked(); });
   return notices;
 }
 
-void install(app::Application& app) {
-  app::Context& ctx = app.context();
-  app.hooks().show_disclaimer = [&ctx] { show_disclaimer_once(ctx.desktop); };
-  install_service_notices(app);
-}
+void install(app::Application& app) { install_service_notices(app); }
 
 }  // namespace qz::notices

@@ -6,12 +6,12 @@
 
 namespace qz::notices {
 
-// Fills the shell's hooks for the disclaimer and the service notices, and the click handlers of
-// the notice area.
+// Adds the notices part: the disclaimer at the start-up step, the service notices after it, and
+// the click handlers of the notice area.
 void install(app::Application& app);
 
-// The service notices' part of install(): their hook and click handlers. Returns the object the
-// handlers share, so a test can watch it or replace what closing the program does.
+// The same. Returns the object the notice threads and handlers share (null when the part was
+// installed before), so a test can watch it or replace what closing the program does.
 std::shared_ptr<ServiceNotices> install_service_notices(app::Application& app);
 
 }  // namespace qz::notices

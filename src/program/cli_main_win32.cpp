@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/win32/wide.h"
+#include "program/wiring.h"
 #include "ui/cli/cli.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -9,5 +10,5 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(qz::platform::from_wide(argv[i]));
   if (args.empty()) args.push_back("--help");
-  return qz::ui::run_cli(args);
+  return qz::ui::run_cli(args, qz::program::install_subsystems);
 }

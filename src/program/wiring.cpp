@@ -1,17 +1,18 @@
-#include "app/application.h"
+#include "program/wiring.h"
+
 #include "capture/install.h"
 #include "notices/install.h"
 #include "record/install.h"
 #include "record/tool_provisioning.h"
 
-namespace qz::app {
+namespace qz::program {
 
-// Each subsystem adds one line here that fills its hooks and click handlers.
-void install_subsystems(Application& app) {
+// Each part adds one line here. Closing joins them in the reverse of this order.
+void install_subsystems(app::Application& app) {
   notices::install(app);
   record::install(app);
   record::install_tool_provisioning(app);
   capture::install(app);
 }
 
-}  // namespace qz::app
+}  // namespace qz::program

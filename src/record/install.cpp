@@ -2,29 +2,49 @@
 
 #include <memory>
 
+#include "app/thread_group.h"
 #include "record/recording_jobs.h"
 
 namespace qz::record {
 namespace {
 
-// Lives inside the closing hook, so it goes when the application does (before its context):
-// the jobs end and their threads are joined while the context they use still exists.
-struct ShutdownGuard {
-  std::shared_ptr<RecordingJobs> jobs;
-  ~ShutdownGuard() { jobs->shutdown(); }
+class RecordSubsystem final : public app::Subsystem {
+ public:
+  explicit RecordSubsystem(app::Context& ctx) : jobs_(std::make_shared<RecordingJobs>(ctx)) {}
+  ~RecordSubsystem() override { join(); }
+
+  void register_clicks(app::WindowModel& window) {
+    window.on_click(kLiveButton, [jobs = jobs_] { jobs->live_clicked(); });
+    window.on_click(kReplayButton, [jobs = jobs_] { jobs->replay_clicked(); });
+    window.on_click(app::kPreviewButton, [jobs = jobs_] { jobs->preview_clicked(); });
+  }
+
+  std::string_view name() const override { return "record"; }
+  bool busy() override { return jobs_->busy(); }
+
+  // The jobs' grace runs on a thread of its own, so the other parts stop at the same time.
+  void request_stop() override {
+    std::call_once(stop_requested_, [this] {
+      stopper_.start([jobs = jobs_] { jobs->shutdown(); });
+    });
+  }
+  void join() override {
+    request_stop();
+    stopper_.join_all();
+  }
+
+ private:
+  std::shared_ptr<RecordingJobs> jobs_;
+  std::once_flag stop_requested_;
+  app::ThreadGroup stopper_;
 };
 
 }  // namespace
 
 void install(app::Application& app) {
-  auto jobs = std::make_shared<RecordingJobs>(app.context());
-  app::WindowModel& window = app.context().window;
-  window.on_click(kLiveButton, [jobs] { jobs->live_clicked(); });
-  window.on_click(kReplayButton, [jobs] { jobs->replay_clicked(); });
-  window.on_click("按钮_播放", [jobs] { jobs->preview_clicked(); });
-  std::shared_ptr<ShutdownGuard> guard(new ShutdownGuard{jobs});
-  app.hooks().stop_recording_tools = [jobs, guard] { jobs->stop_all(std::chrono::seconds(10)); };
-  app.hooks().recording_busy = [jobs] { return jobs->busy(); };
+  auto part = std::make_unique<RecordSubsystem>(app.context());
+  RecordSubsystem& added = *part;
+  if (app.add(std::move(part))) added.register_clicks(app.context().window);
 }
 
 }  // namespace qz::record

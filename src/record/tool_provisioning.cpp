@@ -1,6 +1,7 @@
 #include "record/tool_provisioning.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/controls.h"
 #include "platform/fs.h"
@@ -11,7 +12,7 @@
 namespace qz::record {
 namespace {
 
-constexpr const char* kDownloadFolderBox = "编辑框_下载目录";
+constexpr const char* kDownloadFolderBox = app::kDownloadFolderBox;
 
 }  // namespace
 
@@ -86,10 +87,26 @@ void provision_tools(app::Context& ctx, const std::string& user) {
   }
 }
 
+namespace {
+
+// Its work runs on the application's provisioning thread; the downloads it starts belong to the
+// file downloader.
+class ProvisioningSubsystem final : public app::Subsystem {
+ public:
+  explicit ProvisioningSubsystem(app::Context& ctx) : ctx_(ctx) {}
+  std::string_view name() const override { return "provisioning"; }
+  void settings_loaded() override { provision_tools(ctx_); }
+  // The file downloads (tools, update) stop, so whatever waits for them ends promptly.
+  void request_stop() override { net::FileDownloader::StopEveryTask(); }
+
+ private:
+  app::Context& ctx_;
+};
+
+}  // namespace
+
 void install_tool_provisioning(app::Application& app) {
-  app::Context& ctx = app.context();
-  app.hooks().provision_tools = [&ctx] { provision_tools(ctx); };
-  app.hooks().stop_downloads = [] { net::FileDownloader::StopEveryTask(); };
+  app.add(std::make_unique<ProvisioningSubsystem>(app.context()));
 }
 
 }  // namespace qz::record

@@ -33,7 +33,7 @@ std::string tool_progress_text(int task, std::int64_t total, std::int64_t downlo
 // For each download: the display box says a tool is missing, then the download starts with 3
 // parts and shows its progress there. Returns the task numbers in `user`'s list (-1 for one that
 // could not start). Returns when every download has ended, so the thread that asked for them owns
-// them; closing stops them (the stop_downloads hook). A tool file appears only whole.
+// them; closing stops them (the provisioning part's request_stop). A tool file appears only whole.
 std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolDownload>& downloads,
                                       const std::string& user = kProvisioningUser);
 
@@ -47,7 +47,7 @@ bool path_has_blank(const std::string& program_folder);
 // the download folder default.
 void provision_tools(app::Context& ctx, const std::string& user = kProvisioningUser);
 
-// Fills the shell's provision_tools hook.
+// Adds the provisioning part: its work runs after the saved settings are loaded.
 void install_tool_provisioning(app::Application& app);
 
 }  // namespace qz::record

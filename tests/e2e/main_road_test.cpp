@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "app/application.h"
+#include "program/wiring.h"
 #include "e2e_support.h"
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
@@ -86,7 +87,7 @@ struct Program {
     config.replay_cdn = site.base() + "/cdn";
     config.browser_headless = !visible_run();
     config.browser_flags = "--no-sandbox --disable-gpu";
-    app::install_subsystems(app);
+    program::install_subsystems(app);
     desktop.set_owner(&window);
     EXPECT_TRUE(app.start());
     window.show();
@@ -100,7 +101,7 @@ struct Program {
     if (auto* button = qobject_cast<QPushButton*>(window.control(name))) return button->text();
     return {};
   }
-  bool busy() { return app.hooks().recording_busy(); }
+  bool busy() { return app.busy(); }
 };
 
 TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/application.h"
+#include "program/wiring.h"
 #include "capture/automation.h"
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
@@ -94,7 +95,7 @@ TEST(WineRoad, AttachedBrowserCapturesAndTheWindowsToolRecordsAFileThatPlays) {
   config.browser_port = std::stoi(port);
   // The component only checks that a browser file exists; the Linux one stands in for Chrome.
   if (fs::exists(from_u8(windows_path("/usr/bin/chromium")))) config.browser_path = windows_path("/usr/bin/chromium");
-  app::install_subsystems(app);
+  program::install_subsystems(app);
   ASSERT_TRUE(app.start());
   ui::Win32MainWindow window(model, desktop);
   ASSERT_TRUE(window.create(GetModuleHandleW(nullptr)));
@@ -126,7 +127,7 @@ TEST(WineRoad, AttachedBrowserCapturesAndTheWindowsToolRecordsAFileThatPlays) {
   pump_until([] { return false; }, 3s);
   if (const auto picture = platform::get_env("QZ_E2E_SCREENSHOT")) save_window_picture(window.handle(), windows_path(*picture));
   click("按钮_开始");
-  ASSERT_TRUE(pump_until([&] { return !app.hooks().recording_busy(); }, 30s));
+  ASSERT_TRUE(pump_until([&] { return !app.busy(); }, 30s));
   const double recorded = std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count();
   pump_until([] { return false; }, 300ms);
   EXPECT_NE(model.text("编辑框_显示").find("任务完成"), std::string::npos) << model.text("编辑框_显示");

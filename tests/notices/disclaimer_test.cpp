@@ -106,8 +106,8 @@ TEST(DisclaimerHook, StartUpShowsTheBoxOnceForTheUsersDocumentsFolder) {
     app::Application app(window, desktop, program.str());
     install(app);
     desktop.script_replies({MessageReply::Ok});
-    app.hooks().show_disclaimer();
-    app.hooks().show_disclaimer();
+    app.subsystem("notices")->startup_boxes();
+    app.subsystem("notices")->startup_boxes();
   }
   EXPECT_EQ(desktop.shown_boxes().size(), 1u);
   EXPECT_EQ(platform::read_file(marker), golden_marker());

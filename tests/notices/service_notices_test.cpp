@@ -310,7 +310,7 @@ TEST(DriveCAdvice, OnlyForAFolderOnUpperCaseC) {
 
 TEST_F(NoticesFixture, StartUpShowsVersionQuoteAnnouncementAndAdviceWhereDue) {
   server.set_index(server.primary(), test::MakerServer::index_json("2.7", "", "a.exe", server.file_url("a.exe")));
-  app->hooks().start_service_notices();
+  app->subsystem("notices")->startup_work();
   app.reset();  // joins the version and announcement threads
   EXPECT_EQ(window.text(app::kNoticePart0), "版本v2.7");
   const std::string part2 = window.text(app::kNoticePart2);

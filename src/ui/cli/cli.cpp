@@ -130,35 +130,35 @@ class DisplayMirror final : public app::WindowObserver {
 
 class CliRun {
  public:
-  explicit CliRun(const Options& o) : options_(o) {
+  CliRun(const Options& o, const Installer& install) : options_(o) {
     desktop_.set_box_printer([](const app::MessageBoxRequest& box) {
       say(stderr, "【" + box.caption + "】" + box.text + "\n");
     });
     window_.set_observer(&mirror_);
-    app::install_subsystems(app_);
+    install(app_);
   }
 
   int run() {
     if (options_.headless) app_.context().config.browser_headless = true;
     if (!app_.start()) return kCliToolFailed;
     desktop_.run_on_ui([&] { app_.window_created(); });
-    if (!options_.dir.empty()) window_.set_text("编辑框_下载目录", options_.dir);
-    const std::string folder = window_.text("编辑框_下载目录");
+    if (!options_.dir.empty()) window_.set_text(app::kDownloadFolderBox, options_.dir);
+    const std::string folder = window_.text(app::kDownloadFolderBox);
     if (!folder_writable(folder)) {
       say(stderr, "下载目录无法写入：" + folder + "\n");
       return finish(kCliFolder);
     }
     if (options_.command == "download") {
-      window_.set_text("编辑框_回放url", options_.link);
-      return record("按钮_开始1");
+      window_.set_text(app::kReplayAddressBox, options_.link);
+      return record(app::kReplayButton);
     }
     const bool live = options_.command == "record";
-    const char* box = live ? "编辑框_直播url" : "编辑框_回放url";
+    const char* box = live ? app::kLiveAddressBox : app::kReplayAddressBox;
     window_.set_text(box, "");  // an address saved by an earlier run must not count
     // A dashboard link is opened like a room: its page's requests lead to the replay address.
     say(stdout, std::string(live ? "打开直播间：" : "打开回放网址：") + options_.link + "\n");
-    window_.set_text("编辑框_url", options_.link);
-    desktop_.run_on_ui([&] { window_.click("按钮3"); });
+    window_.set_text(app::kShareLinkBox, options_.link);
+    desktop_.run_on_ui([&] { window_.click(app::kOpenLiveRoomButton); });
     if (browser_missing()) {
       say(stderr, "找不到可用的浏览器（Chrome、Edge 或 Chromium）。请安装后再试，或在 data/config.ini 中设置 browser_path。\n");
       return finish(kCliNoBrowser);
@@ -173,7 +173,7 @@ class CliRun {
       return finish(kCliNoAddress);
     }
     say(stdout, std::string(live ? "直播" : "回放") + "真实地址：" + window_.text(box) + "\n");
-    return record(live ? "按钮_开始" : "按钮_开始1");
+    return record(live ? app::kLiveButton : app::kReplayButton);
   }
 
  private:
@@ -183,7 +183,7 @@ class CliRun {
     return false;
   }
 
-  bool busy() { return app_.hooks().recording_busy && app_.hooks().recording_busy(); }
+  bool busy() { return app_.busy(); }
 
   // Waits for `done`; an interrupt or the time limit ends the wait early (false).
   bool wait_or_interrupt(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -212,8 +212,7 @@ class CliRun {
   }
 
   int finish(int code) {
-    if (app_.hooks().stop_capture) app_.hooks().stop_capture();
-    if (app_.hooks().stop_recording_tools) app_.hooks().stop_recording_tools();
+    app_.stop_subsystems();  // the user's saved settings stay as the window left them
     say(stdout, "\n");
     return code;
   }
@@ -233,7 +232,7 @@ bool is_cli_invocation(const std::vector<std::string>& args) {
   return !args.empty();
 }
 
-int run_cli(const std::vector<std::string>& args) {
+int run_cli(const std::vector<std::string>& args, const Installer& install) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
     say(stdout, kUsage);
     return kCliDone;
@@ -245,7 +244,7 @@ int run_cli(const std::vector<std::string>& args) {
     return kCliUsage;
   }
   platform::catch_interrupts();
-  CliRun run(*options);
+  CliRun run(*options, install);
   return run.run();
 }
 

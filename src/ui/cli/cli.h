@@ -2,10 +2,18 @@
 // The command-line front end: the same core as the window, driven through the window model by a
 // headless back end. `qiongzhi record <share link>`, `qiongzhi replay <dashboard link>`,
 // `qiongzhi download <address>`.
+#include <functional>
 #include <string>
 #include <vector>
 
+namespace qz::app {
+class Application;
+}
+
 namespace qz::ui {
+
+// Adds the program's parts to an application (the composition root's install_subsystems).
+using Installer = std::function<void(app::Application&)>;
 
 // Exit codes scripts can test.
 enum CliExit : int {
@@ -21,6 +29,6 @@ enum CliExit : int {
 bool is_cli_invocation(const std::vector<std::string>& args);
 
 // `args` without the program name, UTF-8. Output goes to stdout, messages to stderr.
-int run_cli(const std::vector<std::string>& args);
+int run_cli(const std::vector<std::string>& args, const Installer& install);
 
 }  // namespace qz::ui

@@ -199,7 +199,13 @@ void QtMainWindow::showEvent(QShowEvent* event) {
   setFixedSize(app::kWindowWidth - frame.width(), app::kWindowHeight - frame.height());
 }
 
+void QtMainWindow::close_application_with(app::Application& app, std::function<void()> end_process) {
+  on_close = [&app, end_process = std::move(end_process)] { app.close_in_background(end_process); };
+}
+
 void QtMainWindow::closeEvent(QCloseEvent* event) {
+  // Off the screen first: the stops that follow may take the recordings' whole grace.
+  hide();
   if (on_close) on_close();
   event->accept();
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "app/application.h"
 #include "app/controls.h"
 #include "app/window_model.h"
 
@@ -19,8 +20,11 @@ class QtMainWindow final : public QMainWindow, public app::WindowObserver {
   explicit QtMainWindow(app::WindowModel& model);
   ~QtMainWindow() override;
 
-  // Runs when the user closes the window; the program normally ends the process there.
+  // Runs when the user closes the window, after it has left the screen.
   std::function<void()> on_close;
+  // Closing as the program does it: the window leaves the screen at once, `app` closes in the
+  // background, and `end_process` ends the program when that is done or its deadline comes.
+  void close_application_with(app::Application& app, std::function<void()> end_process);
 
   QWidget* control(const std::string& name) const;
   QLabel* status_part(int part) const;

@@ -196,6 +196,10 @@ void Win32MainWindow::apply_text(const std::string& name) {
   }
 }
 
+void Win32MainWindow::close_application_with(app::Application& app, std::function<void()> end_process) {
+  on_close = [&app, end_process = std::move(end_process)] { app.close_in_background(end_process); };
+}
+
 void Win32MainWindow::on_command(int id, int code) {
   const int index = id - kFirstControlId;
   if (index < 0 || index >= static_cast<int>(names_by_id_.size())) return;
@@ -216,7 +220,7 @@ LRESULT Win32MainWindow::on_colour(HDC dc, HWND c) {
     SetBkColor(dc, RGB(0, 0, 0));
     return reinterpret_cast<LRESULT>(black_brush_);
   }
-  if (c == control("透明标签1")) {
+  if (c == control(app::kShareLinkLabel)) {
     SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
@@ -267,8 +271,13 @@ LRESULT Win32MainWindow::handle_message(UINT message, WPARAM wparam, LPARAM lpar
       if (status_bar_) SendMessageW(status_bar_, WM_SIZE, 0, 0);
       return 0;
     case WM_CLOSE:
-      if (on_close) on_close();
-      else DestroyWindow(window_);
+      if (!on_close) {
+        DestroyWindow(window_);
+        return 0;
+      }
+      // Off the screen first: the stops that follow may take the recordings' whole grace.
+      ShowWindow(window_, SW_HIDE);
+      on_close();
       return 0;
     default: break;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/application.h"
 #include "app/controls.h"
 #include "app/window_model.h"
 #include "ui/win32/win32_desktop.h"
@@ -27,8 +28,12 @@ class Win32MainWindow final : public app::WindowObserver {
   HWND handle() const { return window_; }
   HWND control(std::string_view name) const;
 
-  // Runs when the user closes the window; the program normally ends the process there.
+  // Runs when the user closes the window, after it has left the screen; without it the window
+  // is destroyed.
   std::function<void()> on_close;
+  // Closing as the program does it: the window leaves the screen at once, `app` closes in the
+  // background, and `end_process` ends the program when that is done or its deadline comes.
+  void close_application_with(app::Application& app, std::function<void()> end_process);
 
   void control_changed(const app::ControlChange& change) override;
 
