@@ -82,9 +82,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double own_start = own_cpu_seconds();
-  const double tool_start = process_cpu_seconds(ids[0]);
+  const double tool_start = process_cpu_seconds(ids[0].id);
   std::this_thread::sleep_for(std::chrono::seconds(seconds));  // nothing of ours runs but the job
-  const double tool_end = process_cpu_seconds(ids[0]);
+  const double tool_end = process_cpu_seconds(ids[0].id);
   const double own_end = own_cpu_seconds();
   desktop.run_on_ui([&] { window.click(qz::record::kLiveButton); });
   const bool finished = shows("任务完成");

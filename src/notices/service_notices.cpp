@@ -244,7 +244,13 @@ void ServiceNotices::on_open_new_version() {
   const std::string target = update_target();
   if (target.empty() || !platform::file_exists(target)) return;
   platform::make_executable(target);
-  if (platform::start_detached(target, {}) == 0) {
+  // The new version replaces this one, so it must outlive it.
+  platform::ProcessOptions options;
+  options.program = target;
+  options.streams = platform::Streams::kNone;
+  options.when_we_end = platform::WhenWeEnd::kKeepRunning;
+  options.hidden_window = false;
+  if (!platform::start_detached(options)) {
     // The old program stays when the new one cannot start.
     ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
     return;

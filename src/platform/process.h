@@ -1,7 +1,8 @@
 #pragma once
-// Outside programs started as processes: a tool whose standard output and standard error are
-// joined on one pipe that the caller reads, with its standard input as a pipe as well, and no
-// window. The OS handles stay in the OS files (posix/process.cpp, win32/process.cpp).
+// The one way this program starts another program: a tool whose output it reads, a browser it
+// drives, a batch file or an opener it hands a file to. A program and its argument list go in,
+// never a prebuilt command line; the OS files (posix/process.cpp, win32/process.cpp) turn them
+// into what the system wants. The OS handles stay in those files.
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -10,13 +11,36 @@
 
 namespace qz::platform {
 
+enum class Streams {
+  // Standard output and standard error joined on one pipe that read_output() reads, standard
+  // input a pipe that stop_gracefully() writes to (ffmpeg's way of being asked to stop).
+  kPiped,
+  // Standard input piped as above (for stop_gracefully()), the output thrown away.
+  kInputOnly,
+  // No pipes at all: standard streams go to the null device.
+  kNone,
+};
+
+// What happens to the started program when this program ends, however it ends (a normal exit,
+// a crash, a kill). Windows: a job object that the system closes with this program, so its
+// members end; Linux: a signal the kernel sends when this program goes (see process.cpp).
+enum class WhenWeEnd {
+  kKeepRunning,  // the program lives on by itself (an opener, an update that replaces us)
+  kStop,         // ended; Linux sends SIGINT first so a tool can still finish its file
+  kKill,         // ended at once
+};
+
 struct ProcessOptions {
   std::string program;            // full path of the program file
-  std::vector<std::string> args;  // Linux: the arguments after argv[0], passed as they are
-  // Windows: the command line handed to the program, as the caller built and quoted it.
-  std::string windows_command_line;
-  std::string working_folder;  // empty: the folder of `program`
-  bool capture_output = true;  // false: output is thrown away and read_output() returns 0 at once
+  std::vector<std::string> args;  // the arguments after the program's own name, as it gets them
+  std::string working_folder;     // empty: the folder of `program`
+  Streams streams = Streams::kPiped;
+  WhenWeEnd when_we_end = WhenWeEnd::kStop;
+  // Windows: the program (a console tool) gets no window of its own. Linux: nothing to do.
+  bool hidden_window = true;
+  // Not in this program's console, session or process group: keyboard interrupts and the
+  // terminal closing do not reach it. Nobody needs to wait() for it; its exit is collected.
+  bool detached = false;
 };
 
 // One started process. read_output() is meant for one thread while any other thread may call
@@ -40,6 +64,7 @@ class Process {
   // Waits up to `timeout_ms` (negative: without limit) for the process to end; its exit code,
   // or nothing when it still runs (or was never started).
   std::optional<int> wait(int timeout_ms);
+  bool running() { return started() && !wait(0); }
 
   // Asks the tool to finish its work and end: SIGINT on Linux; on Windows "q" on its standard
   // input, which ffmpeg takes as the user's request to stop (a console Ctrl+C cannot be sent to
@@ -53,18 +78,31 @@ class Process {
   std::unique_ptr<Impl> impl_;
 };
 
-// Ids of the running processes whose program file is `program` (compared case-insensitively on
+// A started program nobody waits for (an opener, the new version of this program): started with
+// `options` forced to detached, its exit collected in the background. True when it started.
+bool start_detached(ProcessOptions options);
+
+// Opens a file the way the desktop does. Linux: xdg-open. Windows: a batch file runs in a hidden
+// console in `working_folder` (empty: the file's folder) and ends with this program; other files
+// go to their associated program. True when it was handed over.
+bool open_with_desktop(const std::string& path, const std::string& working_folder = {});
+
+struct RunningProcess {
+  int id = 0;
+  int parent_id = 0;
+};
+// The running processes whose program file is `program` (compared case-insensitively on
 // Windows); processes whose program file cannot be read are left out.
-std::vector<int> processes_running_program(const std::string& program);
+std::vector<RunningProcess> processes_running_program(const std::string& program);
+// True when the process's parent has ended: its id is free, names a younger process, or is the
+// system's (which takes over orphans).
+bool parent_has_gone(const RunningProcess& process);
+// The program file of a running process; empty when it cannot be read (or it has ended).
+std::string program_of_process(int id);
+// This process's id.
+int current_process_id();
 // Ends the process with that id at once; true when it was ended.
 bool terminate_process(int id);
-
-// Starts a program with these arguments and no pipes, without waiting for it and without a
-// shell; its id, or 0 when it could not be started.
-int start_detached(const std::string& program, const std::vector<std::string>& args);
-// Opens a file through the desktop shell with its window hidden (Windows: a batch file runs
-// in a hidden console). True when the shell accepted it.
-bool shell_open_hidden(const std::string& path);
 
 // The full path of a program found in the folders of the PATH variable, or nothing.
 std::optional<std::string> find_on_search_path(const std::string& name);

@@ -50,25 +50,6 @@ std::string check_stream_address(const std::string& address) {
   return {};
 }
 
-std::string quote_windows_argument(const std::string& arg) {
-  // Backslashes are literal unless they precede a double quote: then each is doubled, and the
-  // quote itself is escaped, so the runtime gives back the same text.
-  std::string out = "\"";
-  std::size_t slashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++slashes;
-    } else {
-      if (c == '"') out.append(slashes + 1, '\\');
-      slashes = 0;
-    }
-    out += c;
-  }
-  out.append(slashes, '\\');
-  out += '"';
-  return out;
-}
-
 ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,
                                 const std::string& file) {
   const std::string udp = "udp://127.0.0.1:" + std::to_string(udp_port);
@@ -77,11 +58,6 @@ ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& a
   ToolCommand cmd;
   cmd.program = program;
   cmd.args = {"-hide_banner", "-i", address, "-c", "copy", "-f", "mpegts", "-y", udp, "-c", "copy", output};
-  // The command line names no program, so every item is an argument; the address and the file
-  // are quoted whatever they hold.
-  cmd.windows_command_line = " -hide_banner -i " + quote_windows_argument(address) +
-                             " -c copy -f mpegts -y " + udp + " -c copy " +
-                             quote_windows_argument(output);
   return cmd;
 }
 

@@ -11,12 +11,10 @@ namespace qz::record {
 inline constexpr int kLivePort = 1111;
 inline constexpr int kReplayPort = 1112;
 
-// What starts one tool: the program file, its arguments as the tool sees them, and the Windows
-// command line that carries exactly those arguments.
+// What starts one tool: the program file and its arguments as the tool sees them.
 struct ToolCommand {
   std::string program;
   std::vector<std::string> args;
-  std::string windows_command_line;
 };
 
 // The ffmpeg that jobs run. Windows: the program folder's ffm.exe. Linux: a tool in the program
@@ -34,8 +32,5 @@ std::string check_stream_address(const std::string& address);
 // -hide_banner -i <address> -c copy -f mpegts -y udp://127.0.0.1:<port> -c copy <file>
 ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,
                                 const std::string& file);
-
-// One argument quoted so that the C runtime's command-line splitting gives it back unchanged.
-std::string quote_windows_argument(const std::string& arg);
 
 }  // namespace qz::record

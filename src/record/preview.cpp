@@ -40,7 +40,13 @@ void start_preview(app::Context& ctx, int job_kind) {
   platform::remove_file(bat);
   platform::write_file(bat, platform::utf8_to_gbk(preview_batch_text(job_kind, width, height)));
   platform::set_hidden(bat);
-  platform::shell_open_hidden(bat);
+  // play.bat calls ffplay by its bare name: it runs in the program folder, wherever the program
+  // was started from.
+  if (!platform::file_exists(ctx.path("ffplay.exe"))) {
+    write_display(ctx.window, "ffplay 不存在");
+    return;
+  }
+  if (!platform::open_with_desktop(bat)) write_display(ctx.window, "ffplay 无法启动");
 #else
   const std::string ffplay = ffplay_program(ctx);
   if (ffplay.empty()) {
@@ -48,8 +54,16 @@ void start_preview(app::Context& ctx, int job_kind) {
     return;
   }
   const PreviewSize size = preview_size(width, height);
-  platform::start_detached(ffplay, {"-x", size.width, "-y", size.height,
-                                    "udp://127.0.0.1:" + std::to_string(preview_port(job_kind))});
+  // The preview shows this program's stream, so it goes when the program goes.
+  platform::ProcessOptions options;
+  options.program = ffplay;
+  options.args = {"-x", size.width, "-y", size.height, "udp://127.0.0.1:" + std::to_string(preview_port(job_kind))};
+  options.working_folder = ctx.program_folder;
+  options.streams = platform::Streams::kNone;
+  options.when_we_end = platform::WhenWeEnd::kKill;
+  options.hidden_window = false;
+  options.detached = true;
+  if (!platform::start_detached(options)) write_display(ctx.window, ffplay + " 无法启动");
 #endif
 }
 

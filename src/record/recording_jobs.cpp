@@ -182,14 +182,14 @@ std::vector<std::shared_ptr<ToolJob>> RecordingJobs::running_jobs() {
 
 void RecordingJobs::end_leftover_tools() {
   // Only tools that live in the program folder count: an ffmpeg elsewhere (a system one, or
-  // one the user runs) is none of ours.
+  // one the user runs) is none of ours. Of those, only orphans: a tool whose program is still
+  // running belongs to it, and that may be a second copy of this program recording into the
+  // same folder. Tools end with the program that started them, so an orphan is rare (a copy of
+  // an older version, a system that refused to tie them).
   const std::string program = ffmpeg_program(ctx_);
   if (program.rfind(platform::join_path(ctx_.program_folder, ""), 0) != 0) return;
-  const std::vector<int> found = platform::processes_running_program(program);
-  std::vector<int> owned;
-  for (const auto& job : running_jobs()) owned.push_back(job->process_id());
-  for (int id : found)
-    if (std::find(owned.begin(), owned.end(), id) == owned.end()) platform::terminate_process(id);
+  for (const platform::RunningProcess& p : platform::processes_running_program(program))
+    if (platform::parent_has_gone(p)) platform::terminate_process(p.id);
 }
 
 void RecordingJobs::stop_all(std::chrono::milliseconds grace) {

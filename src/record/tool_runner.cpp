@@ -16,7 +16,6 @@ void run(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
   platform::ProcessOptions options;
   options.program = command.program;
   options.args = command.args;
-  options.windows_command_line = command.windows_command_line;
   if (!job.start(options)) {
     if (!job.stop_requested()) line(command.program + " 无法启动");
     return;

@@ -481,12 +481,15 @@ class UntrustedTlsServer {
     if (!openssl) return;
     const std::string key = test::u8(folder_ / "key.pem"), cert = test::u8(folder_ / "cert.pem");
     platform::Process make_cert;
-    if (!make_cert.start({*openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                                     "-days", "2", "-subj", "/CN=127.0.0.1"}, "", "", false}) ||
+    if (!make_cert.start({.program = *openssl,
+                          .args = {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                                   "-days", "2", "-subj", "/CN=127.0.0.1"},
+                          .streams = platform::Streams::kNone}) ||
         make_cert.wait(60000) != 0)
       return;
-    if (!server_.start({*openssl, {"s_server", "-accept", "0", "-cert", cert, "-key", key, "-WWW"}, "",
-                        test::u8(root), true}))
+    if (!server_.start({.program = *openssl,
+                        .args = {"s_server", "-accept", "0", "-cert", cert, "-key", key, "-WWW"},
+                        .working_folder = test::u8(root)}))
       return;
     std::string output;
     char buffer[512];

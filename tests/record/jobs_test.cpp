@@ -140,7 +140,7 @@ TEST_F(JobsTest, ReplayDownloadsTheWholePlaylistWithoutStartLines) {
   EXPECT_EQ(display(), std::string(kFinishedMessage) + window.text("编辑框_下载目录"));
 }
 
-TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndLeftoversEndAtLiveStart) {
+TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndOnlyOrphanedToolsEndAtLiveStart) {
 #ifndef _WIN32
   // The program folder's own ffmpeg, so the clean-up at live start has leftovers to look at.
   std::filesystem::copy_file(test::from_u8(ffmpeg), folder / "ffmpeg");
@@ -150,12 +150,36 @@ TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndLeftoversEndAtLiveSta
   const std::string own_tool = (folder / "ffm.exe").string();
 #endif
   open();
-  // A tool of the program folder that no job owns: a leftover of an earlier run.
-  platform::Process leftover;
-  auto options = test::tool_options(own_tool, {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-                                               "testsrc2=size=64x64:rate=5", "-f", "null", "-"});
-  options.capture_output = false;
-  ASSERT_TRUE(leftover.start(options));
+  const std::vector<std::string> endless{"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                                         "testsrc2=size=64x64:rate=5", "-f", "null", "-"};
+  // A tool of the program folder whose program still runs: another copy's recording. This test
+  // plays that copy; its tool must live through our live start.
+  platform::Process others;
+  auto options = test::tool_options(own_tool, endless);
+  options.streams = platform::Streams::kInputOnly;
+  ASSERT_TRUE(others.start(options));
+  // A tool of the program folder whose program has gone: a leftover of an earlier run, started
+  // through a shell that ends at once.
+  std::vector<std::string> orphan_args = endless;
+#ifdef _WIN32
+  platform::ProcessOptions orphan{.program = platform::find_on_search_path("cmd.exe").value_or(""),
+                                  .args = {"/d", "/c", "start", "", "/b", own_tool}};
+#else
+  std::string script = "\"$0\" \"$@\" </dev/null >/dev/null 2>&1 &";
+  platform::ProcessOptions orphan{.program = "/bin/sh", .args = {"-c", script, own_tool}};
+#endif
+  orphan.args.insert(orphan.args.end(), endless.begin(), endless.end());
+  orphan.streams = platform::Streams::kNone;
+  orphan.when_we_end = platform::WhenWeEnd::kKeepRunning;
+  platform::Process shell;
+  ASSERT_TRUE(shell.start(orphan));
+  shell.wait(5000);
+  std::vector<platform::RunningProcess> leftovers;
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    leftovers = platform::processes_running_program(own_tool);
+    return leftovers.size() == 2;
+  }, 10s));
+  const int orphan_id = leftovers[0].id == others.id() ? leftovers[1].id : leftovers[0].id;
 
   // A replay that lasts: 8 one-second segments, each answered after 400 ms.
   test::HttpServer server;
@@ -166,7 +190,11 @@ TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndLeftoversEndAtLiveSta
 
   test::LiveSource source(ffmpeg);
   record_live(source, 3s);
-  EXPECT_TRUE(leftover.wait(5000)) << "the leftover tool still runs";
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return platform::program_of_process(orphan_id).empty(); }, 5s))
+      << "the orphaned tool still runs";
+  EXPECT_FALSE(others.wait(0)) << "another copy's tool was ended";
+  others.terminate();
+  others.wait(5000);
   ASSERT_TRUE(display_shows("任务完成"));
   const auto live = duration(down("zhibo_1.mp4"));
   ASSERT_TRUE(live);
@@ -301,18 +329,18 @@ TEST_F(JobsTest, PreviewFollowsTheJobKindAndTheChosenSize) {
   click(kLiveButton);
   click(kLiveButton);
   click("按钮_播放");
-  std::vector<int> ids;
+  std::vector<platform::RunningProcess> ids;
   ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
     ids = platform::processes_running_program(*ffplay);
-    for (int id : ids) {
-      std::string args = test::read_bytes("/proc/" + std::to_string(id) + "/cmdline");
+    for (const auto& p : ids) {
+      std::string args = test::read_bytes("/proc/" + std::to_string(p.id) + "/cmdline");
       static const char wanted[] = "-x\0" "640\0" "-y\0" "360\0" "udp://127.0.0.1:1111";
       if (args.find(std::string(wanted, sizeof wanted - 1)) != std::string::npos)
         return true;
     }
     return false;
   }, 10s));
-  for (int id : ids) platform::terminate_process(id);
+  for (const auto& p : ids) platform::terminate_process(p.id);
   EXPECT_FALSE(std::filesystem::exists(folder / "play.bat"));
 #endif
 }

@@ -35,8 +35,6 @@ inline std::string test_ffmpeg() {
 inline platform::ProcessOptions tool_options(const std::string& program, std::vector<std::string> args) {
   platform::ProcessOptions o;
   o.program = program;
-  o.windows_command_line = record::quote_windows_argument(program);
-  for (const std::string& a : args) o.windows_command_line += " " + record::quote_windows_argument(a);
   o.args = std::move(args);
   return o;
 }
@@ -80,7 +78,7 @@ class LiveSource {
                  "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-c:v", "libx264", "-preset",
                  "ultrafast", "-tune", "zerolatency", "-g", "25", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "flv",
                  "-listen", "1", address()});
-    options.capture_output = false;
+    options.streams = platform::Streams::kInputOnly;
     started_ = process_.start(options);
     // It listens once it has started up; a probe connection would use up its one client.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));

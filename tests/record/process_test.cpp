@@ -68,7 +68,7 @@ TEST_F(ProcessTest, AStopBeforeTheStartKeepsTheToolFromStarting) {
   ToolJob job;
   job.request_stop();
   std::vector<std::string> lines;
-  run_tool(job, {ffmpeg, endless().args, endless().windows_command_line},
+  run_tool(job, {ffmpeg, endless().args},
            [&](const std::string& line) { lines.push_back(line); });
   EXPECT_TRUE(lines.empty());
   EXPECT_FALSE(job.process().started());

@@ -3,15 +3,21 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -30,58 +36,195 @@ std::string folder_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Spawns `program` with `argv`; stdin/stdout/stderr as given (-1: /dev/null). The pipes' own
-// ends are close-on-exec, so a tool started at the same time by another thread never holds
-// them open (which would keep our reader from seeing the end of the output).
-pid_t spawn(const std::string& program, const std::vector<std::string>& args,
-            const std::string& folder, int in_fd, int out_fd, bool new_session) {
-  std::vector<std::string> storage;
-  storage.reserve(args.size() + 1);
-  storage.push_back(program);
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : storage) argv.push_back(s.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (in_fd >= 0)
-    posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
-  else
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (out_fd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, out_fd, 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  }
-  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGTERM);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (new_session) flags |= POSIX_SPAWN_SETSID;
-  posix_spawnattr_setflags(&attr, flags);
-
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  return rc == 0 ? pid : 0;
-}
-
 bool is_executable_file(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// Everything the child needs, prepared before the fork: between fork and exec only plain system
+// calls may run (another thread may have held the allocator's lock at the fork).
+struct SpawnPlan {
+  std::string program;
+  std::vector<std::string> storage;
+  std::vector<char*> argv;
+  std::string folder;
+  int in_fd = -1;   // -1: /dev/null
+  int out_fd = -1;  // -1: /dev/null
+  bool detached = false;
+  int death_signal = 0;  // 0: none
+  pid_t parent = 0;
+};
+
+[[noreturn]] void exec_child(const SpawnPlan& plan, int error_fd) {
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  for (int sig : {SIGINT, SIGPIPE, SIGTERM, SIGQUIT, SIGCHLD}) ::sigaction(sig, &dfl, nullptr);
+  // Its own process group (a session when detached): the terminal's Ctrl+C reaches this program,
+  // which then stops its tools in order, instead of every tool at once behind its back.
+  if (plan.detached)
+    ::setsid();
+  else
+    ::setpgid(0, 0);
+  if (plan.death_signal != 0) {
+    ::prctl(PR_SET_PDEATHSIG, plan.death_signal);
+    // The parent may have gone between the fork and the line above: then no signal comes.
+    if (::getppid() != plan.parent) ::_exit(128 + plan.death_signal);
+  }
+  const int null_in = plan.in_fd >= 0 ? -1 : ::open("/dev/null", O_RDONLY);
+  const int null_out = plan.out_fd >= 0 ? -1 : ::open("/dev/null", O_WRONLY);
+  ::dup2(plan.in_fd >= 0 ? plan.in_fd : null_in, 0);
+  ::dup2(plan.out_fd >= 0 ? plan.out_fd : null_out, 1);
+  ::dup2(plan.out_fd >= 0 ? plan.out_fd : null_out, 2);
+  // Nothing else this program has open (sockets, files, other tools' pipes) goes with it.
+  ::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
+  if (!plan.folder.empty() && ::chdir(plan.folder.c_str()) != 0) {
+    const int e = errno;
+    [[maybe_unused]] auto n = ::write(error_fd, &e, sizeof e);
+    ::_exit(127);
+  }
+  ::execve(plan.program.c_str(), plan.argv.data(), environ);
+  const int e = errno;
+  [[maybe_unused]] auto n = ::write(error_fd, &e, sizeof e);
+  ::_exit(127);
+}
+
+// Forks and execs; the child's id, or 0 when it could not be started.
+pid_t fork_and_exec(const SpawnPlan& plan) {
+  int error_pipe[2];
+  if (::pipe2(error_pipe, O_CLOEXEC) != 0) return 0;
+  const pid_t pid = ::fork();
+  if (pid == 0) exec_child(plan, error_pipe[1]);
+  close_fd(error_pipe[1]);
+  if (pid < 0) {
+    close_fd(error_pipe[0]);
+    return 0;
+  }
+  // The write end closes with a successful exec; an errno arrives when it failed.
+  int child_errno = 0;
+  ssize_t n;
+  do n = ::read(error_pipe[0], &child_errno, sizeof child_errno);
+  while (n < 0 && errno == EINTR);
+  close_fd(error_pipe[0]);
+  if (n == sizeof child_errno) {
+    int status;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return 0;
+  }
+  return pid;
+}
+
+// Every child is forked from this one thread, which lives as long as the program: the kernel
+// sends a child its end-of-parent signal when the *thread* that forked it ends, so a child
+// forked from a job's short-lived thread would be signalled as soon as that job ended. The same
+// thread collects the exit of children nobody waits for, so they leave no zombies.
+class Launcher {
+ public:
+  // Never destroyed: its thread must outlive every child it started, that is, live as long as
+  // the program itself (ending it earlier would signal every child at once).
+  static Launcher& instance() {
+    static Launcher* launcher = new Launcher;
+    return *launcher;
+  }
+
+  pid_t spawn(const SpawnPlan& plan) {
+    std::unique_lock lock(mutex_);
+    Request request{&plan};
+    queue_.push_back(&request);
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return request.done; });
+    return request.pid;
+  }
+
+  // Collects the exit of a child that nobody will wait for any more.
+  void adopt(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    orphans_.push_back(pid);
+    changed_.notify_all();
+  }
+
+ private:
+  struct Request {
+    const SpawnPlan* plan;
+    pid_t pid = 0;
+    bool done = false;
+  };
+
+  Launcher() {
+    // Signals meant for the program go to its other threads, never to the launcher mid-fork.
+    sigset_t all, old;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &old);
+    std::thread([this] { run(); }).detach();
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      while (!queue_.empty()) {
+        Request* request = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        const pid_t pid = fork_and_exec(*request->plan);
+        lock.lock();
+        request->pid = pid;
+        request->done = true;
+        changed_.notify_all();
+      }
+      reap_orphans();
+      if (orphans_.empty())
+        changed_.wait(lock, [&] { return !queue_.empty() || !orphans_.empty(); });
+      else
+        changed_.wait_for(lock, std::chrono::milliseconds(500), [&] { return !queue_.empty(); });
+    }
+  }
+
+  void reap_orphans() {
+    std::erase_if(orphans_, [](pid_t pid) {
+      int status;
+      const pid_t r = ::waitpid(pid, &status, WNOHANG);
+      return r == pid || (r < 0 && errno != EINTR);
+    });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Request*> queue_;
+  std::vector<pid_t> orphans_;
+};
+
+int death_signal(WhenWeEnd when) {
+  switch (when) {
+    case WhenWeEnd::kKeepRunning: return 0;
+    case WhenWeEnd::kStop: return SIGINT;
+    case WhenWeEnd::kKill: return SIGKILL;
+  }
+  return 0;
+}
+
+// Seconds since boot at which a process started (field 22 of its stat), or nothing.
+std::optional<unsigned long long> start_ticks(int id) {
+  std::ifstream in("/proc/" + std::to_string(id) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), {});
+  const auto close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i)
+    if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
+  return std::nullopt;
+}
+
+int parent_of(int id) {
+  std::ifstream in("/proc/" + std::to_string(id) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), {});
+  const auto close = stat.rfind(')');
+  if (close == std::string::npos || close + 4 > stat.size()) return 0;
+  return std::atoi(stat.c_str() + close + 4);  // ") S <ppid>"
 }
 
 }  // namespace
@@ -124,24 +267,34 @@ Process::Process() : impl_(std::make_unique<Impl>()) {}
 Process::~Process() {
   close_fd(impl_->out_fd);
   close_fd(impl_->in_fd);
-  // A child that has ended is reaped so it leaves no zombie; one still running is left alone.
+  // A child still running is left alone; the launcher collects its exit later.
   std::lock_guard lock(impl_->mutex);
-  impl_->try_reap(false);
+  if (impl_->pid != 0 && !impl_->try_reap(false)) Launcher::instance().adopt(impl_->pid);
 }
 
 bool Process::start(const ProcessOptions& options) {
   if (impl_->pid != 0 || !is_executable_file(options.program)) return false;
   int out[2] = {-1, -1};
   int in[2] = {-1, -1};
-  if (options.capture_output && ::pipe2(out, O_CLOEXEC) != 0) return false;
-  if (::pipe2(in, O_CLOEXEC) != 0) {
+  if (options.streams == Streams::kPiped && ::pipe2(out, O_CLOEXEC) != 0) return false;
+  if (options.streams != Streams::kNone && ::pipe2(in, O_CLOEXEC) != 0) {
     close_fd(out[0]);
     close_fd(out[1]);
     return false;
   }
-  const std::string folder =
-      options.working_folder.empty() ? folder_of(options.program) : options.working_folder;
-  const pid_t pid = spawn(options.program, options.args, folder, in[0], out[1], false);
+  SpawnPlan plan;
+  plan.program = options.program;
+  plan.storage.push_back(options.program);
+  plan.storage.insert(plan.storage.end(), options.args.begin(), options.args.end());
+  for (std::string& s : plan.storage) plan.argv.push_back(s.data());
+  plan.argv.push_back(nullptr);
+  plan.folder = options.working_folder.empty() ? folder_of(options.program) : options.working_folder;
+  plan.in_fd = in[0];
+  plan.out_fd = out[1];
+  plan.detached = options.detached;
+  plan.death_signal = death_signal(options.when_we_end);
+  plan.parent = ::getpid();
+  const pid_t pid = Launcher::instance().spawn(plan);
   close_fd(out[1]);
   close_fd(in[0]);
   if (pid == 0) {
@@ -195,43 +348,57 @@ bool Process::stop_gracefully() { return impl_->signal(SIGINT); }
 
 bool Process::terminate() { return impl_->signal(SIGKILL); }
 
-std::vector<int> processes_running_program(const std::string& program) {
-  std::vector<int> ids;
+bool start_detached(ProcessOptions options) {
+  options.detached = true;
+  Process process;
+  return process.start(options);
+}
+
+bool open_with_desktop(const std::string& path, const std::string& working_folder) {
+  const auto opener = find_on_search_path("xdg-open");
+  if (!opener) return false;
+  ProcessOptions options;
+  options.program = *opener;
+  options.args = {path};
+  options.working_folder = working_folder.empty() ? folder_of(path) : working_folder;
+  options.streams = Streams::kNone;
+  options.when_we_end = WhenWeEnd::kKeepRunning;
+  return start_detached(options);
+}
+
+std::vector<RunningProcess> processes_running_program(const std::string& program) {
+  std::vector<RunningProcess> found;
   DIR* proc = ::opendir("/proc");
-  if (!proc) return ids;
+  if (!proc) return found;
   while (const dirent* entry = ::readdir(proc)) {
     char* end = nullptr;
     const long id = std::strtol(entry->d_name, &end, 10);
     if (id <= 0 || *end != '\0') continue;
-    char target[4096];
-    const std::string link = std::string("/proc/") + entry->d_name + "/exe";
-    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (n <= 0) continue;
-    if (std::string(target, static_cast<std::size_t>(n)) == program) ids.push_back(static_cast<int>(id));
+    if (program_of_process(static_cast<int>(id)) == program)
+      found.push_back({static_cast<int>(id), parent_of(static_cast<int>(id))});
   }
   ::closedir(proc);
-  return ids;
+  return found;
 }
+
+std::string program_of_process(int id) {
+  char target[4096];
+  const std::string link = "/proc/" + std::to_string(id) + "/exe";
+  const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool parent_has_gone(const RunningProcess& p) {
+  if (p.parent_id <= 1) return true;
+  const auto parent_start = start_ticks(p.parent_id);
+  const auto own_start = start_ticks(p.id);
+  // An id that now names a process younger than the child is not its parent any more.
+  return !parent_start || (own_start && *parent_start > *own_start);
+}
+
+int current_process_id() { return static_cast<int>(::getpid()); }
 
 bool terminate_process(int id) { return id > 0 && ::kill(static_cast<pid_t>(id), SIGKILL) == 0; }
-
-int start_detached(const std::string& program, const std::vector<std::string>& args) {
-  if (!is_executable_file(program)) return 0;
-  const pid_t pid = spawn(program, args, {}, -1, -1, true);
-  if (pid == 0) return 0;
-  // Nobody waits for the program; this thread collects its exit so it leaves no zombie.
-  std::thread([pid] {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
-  return static_cast<int>(pid);
-}
-
-bool shell_open_hidden(const std::string& path) {
-  const auto opener = find_on_search_path("xdg-open");
-  return opener && start_detached(*opener, {path}) != 0;
-}
 
 std::optional<std::string> find_on_search_path(const std::string& name) {
   if (name.find('/') != std::string::npos) return is_executable_file(name) ? std::optional(name) : std::nullopt;

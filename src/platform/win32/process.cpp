@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <mutex>
 
+#include "platform/win32/command_line.h"
 #include "platform/win32/wide.h"
 
 namespace qz::platform {
@@ -34,6 +35,25 @@ bool is_file(const std::wstring& path) {
 std::wstring lower(std::wstring s) {
   for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(c));
   return s;
+}
+
+// The job every child that ends with this program joins. Only this process holds its handle, so
+// the system closes it when the process goes, however it goes, and then ends every member (and
+// what the members started, which joins the job with them). Nothing when the system refuses one.
+HANDLE children_job() {
+  static HANDLE job = [] {
+    HANDLE h = ::CreateJobObjectW(nullptr, nullptr);
+    if (!h) return HANDLE(nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    // Breakaway stays allowed: a browser that starts a helper outside the job must not fail.
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!::SetInformationJobObject(h, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+      ::CloseHandle(h);
+      return HANDLE(nullptr);
+    }
+    return h;
+  }();
+  return job;
 }
 
 std::wstring file_name_of(const std::wstring& path) {
@@ -66,38 +86,46 @@ bool Process::start(const ProcessOptions& options) {
 
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
   HANDLE out_read = nullptr, out_write = nullptr, in_read = nullptr, in_write = nullptr;
-  if (options.capture_output && !::CreatePipe(&out_read, &out_write, &sa, 0)) return false;
-  if (!::CreatePipe(&in_read, &in_write, &sa, 0)) {
+  if (options.streams == Streams::kPiped && !::CreatePipe(&out_read, &out_write, &sa, 0)) return false;
+  if (options.streams != Streams::kNone && !::CreatePipe(&in_read, &in_write, &sa, 0)) {
     close_handle(out_read);
     close_handle(out_write);
     return false;
   }
-  HANDLE nul = nullptr;
-  if (!options.capture_output) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    nul = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                        OPEN_EXISTING, 0, nullptr);
-  }
+  // What is not piped goes to the null device, opened inheritable for the child.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
 
-  std::wstring command_line = to_wide(options.windows_command_line);
+  std::wstring command_line = to_wide(windows_command_line(options.program, options.args));
   std::wstring folder =
       options.working_folder.empty() ? folder_of(program) : to_wide(options.working_folder);
 
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  si.wShowWindow = SW_HIDE;
-  si.hStdInput = in_read;
-  si.hStdOutput = options.capture_output ? out_write : nul;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  if (options.hidden_window) {
+    si.dwFlags |= STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+  }
+  si.hStdInput = in_read ? in_read : nul;
+  si.hStdOutput = out_write ? out_write : nul;
   si.hStdError = si.hStdOutput;
+  DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+  if (options.hidden_window) flags |= CREATE_NO_WINDOW;
+  // Its own process group: a Ctrl+C in our console reaches this program, which then stops its
+  // tools in order.
+  if (options.detached) flags |= CREATE_NEW_PROCESS_GROUP;
+  HANDLE job = options.when_we_end == WhenWeEnd::kKeepRunning ? nullptr : children_job();
+  // Suspended until it is in the job, so nothing it starts can slip out before.
+  if (job) flags |= CREATE_SUSPENDED;
   PROCESS_INFORMATION pi{};
   BOOL ok;
   {
     std::lock_guard lock(g_start_mutex);
     if (out_write) ::SetHandleInformation(out_write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    ::SetHandleInformation(in_read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    ok = ::CreateProcessW(program.c_str(), command_line.empty() ? nullptr : command_line.data(),
-                          nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    if (in_read) ::SetHandleInformation(in_read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    ok = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &si, &pi);
     // The child has its copies now; ours go before anyone else may start a process.
     close_handle(out_write);
@@ -109,6 +137,9 @@ bool Process::start(const ProcessOptions& options) {
     close_handle(in_write);
     return false;
   }
+  // Without the job (a system that refuses nesting it) the program still runs, only untied.
+  if (job) ::AssignProcessToJobObject(job, pi.hProcess);
+  if (job) ::ResumeThread(pi.hThread);
   ::CloseHandle(pi.hThread);
   std::lock_guard lock(impl_->mutex);
   impl_->process = pi.hProcess;
@@ -164,27 +195,59 @@ bool Process::terminate() {
   return ::TerminateProcess(impl_->process, 1) != 0;
 }
 
-std::vector<int> processes_running_program(const std::string& program) {
-  std::vector<int> ids;
-  const std::wstring wanted = lower(to_wide(program));
-  const std::wstring wanted_name = file_name_of(wanted);
+std::vector<RunningProcess> processes_running_program(const std::string& program) {
+  std::vector<RunningProcess> found;
+  const std::wstring wanted_name = lower(file_name_of(to_wide(program)));
+  const std::string wanted = from_wide(lower(to_wide(program)));
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
     if (lower(entry.szExeFile) != wanted_name) continue;
-    HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (!h) continue;
-    wchar_t path[MAX_PATH * 4];
-    DWORD size = static_cast<DWORD>(std::size(path));
-    if (::QueryFullProcessImageNameW(h, 0, path, &size) && lower(std::wstring(path, size)) == wanted)
-      ids.push_back(static_cast<int>(entry.th32ProcessID));
-    ::CloseHandle(h);
+    const int id = static_cast<int>(entry.th32ProcessID);
+    if (from_wide(lower(to_wide(program_of_process(id)))) == wanted)
+      found.push_back({id, static_cast<int>(entry.th32ParentProcessID)});
   }
   ::CloseHandle(snapshot);
-  return ids;
+  return found;
 }
+
+std::string program_of_process(int id) {
+  HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+  if (!h) return {};
+  wchar_t path[MAX_PATH * 4];
+  DWORD size = static_cast<DWORD>(std::size(path));
+  std::string program;
+  if (::QueryFullProcessImageNameW(h, 0, path, &size)) program = from_wide(std::wstring_view(path, size));
+  ::CloseHandle(h);
+  return program;
+}
+
+namespace {
+
+std::optional<ULONGLONG> creation_time(int id) {
+  HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+  if (!h) return std::nullopt;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool ok = ::GetProcessTimes(h, &created, &exited, &kernel, &user) != 0;
+  DWORD code = 0;
+  const bool running = ::GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(h);
+  if (!ok || !running) return std::nullopt;
+  return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+bool parent_has_gone(const RunningProcess& p) {
+  // Windows keeps the parent's id in the child after the parent ends; the id may be reused.
+  const auto parent_created = creation_time(p.parent_id);
+  const auto own_created = creation_time(p.id);
+  return !parent_created || (own_created && *parent_created > *own_created);
+}
+
+int current_process_id() { return static_cast<int>(::GetCurrentProcessId()); }
 
 bool terminate_process(int id) {
   HANDLE h = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
@@ -194,41 +257,36 @@ bool terminate_process(int id) {
   return ok;
 }
 
-int start_detached(const std::string& program, const std::vector<std::string>& args) {
-  const std::wstring wprogram = to_wide(program);
-  if (!is_file(wprogram)) return 0;
-  // Arguments are quoted the way the C runtime splits them.
-  std::wstring line = L"\"" + wprogram + L"\"";
-  for (const std::string& arg : args) {
-    const std::wstring a = to_wide(arg);
-    line += L" \"";
-    std::size_t slashes = 0;
-    for (wchar_t c : a) {
-      if (c == L'\\') {
-        ++slashes;
-      } else {
-        if (c == L'"') line.append(slashes + 1, L'\\');
-        slashes = 0;
-      }
-      line += c;
-    }
-    line.append(slashes, L'\\');
-    line += L'"';
-  }
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(wprogram.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
-    return 0;
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
-  return static_cast<int>(pi.dwProcessId);
+bool start_detached(ProcessOptions options) {
+  options.detached = true;
+  Process process;
+  return process.start(options);
 }
 
-bool shell_open_hidden(const std::string& path) {
-  const auto r = reinterpret_cast<INT_PTR>(
-      ::ShellExecuteW(nullptr, nullptr, to_wide(path).c_str(), nullptr, nullptr, SW_HIDE));
+bool open_with_desktop(const std::string& path, const std::string& working_folder) {
+  const std::wstring wide = to_wide(path);
+  const std::wstring folder = working_folder.empty() ? folder_of(wide) : to_wide(working_folder);
+  const std::wstring extension = lower(wide.substr(wide.find_last_of(L'.') == std::wstring::npos ? wide.size()
+                                                                                                  : wide.find_last_of(L'.')));
+  if (extension == L".bat" || extension == L".cmd") {
+    // The batch file runs in a hidden console of its own, tied to this program like a tool.
+    wchar_t system[MAX_PATH];
+    const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    ProcessOptions options;
+    options.program = from_wide(std::wstring(system, n) + L"\\cmd.exe");
+    // In its own folder the batch file goes by its bare name, which no character of the folder's
+    // path (a blank, "&") can break up on cmd's own command line.
+    const bool in_folder = working_folder.empty();
+    options.args = {"/d", "/c", in_folder ? from_wide(file_name_of(wide)) : path};
+    options.working_folder = from_wide(folder);
+    options.streams = Streams::kNone;
+    options.when_we_end = WhenWeEnd::kStop;
+    Process process;
+    return process.start(options);
+  }
+  const auto r = reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, nullptr, wide.c_str(), nullptr,
+                                                           folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
   return r > 32;
 }
 
