@@ -1,0 +1,86 @@
+// Children end with the program that started them, however it ends: a program killed outright
+// leaves no tool and no browser behind.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "media_fixture.h"
+#include "platform/browser.h"
+#include "ui/headless/headless_desktop.h"
+
+namespace qz::record {
+namespace {
+
+using namespace std::chrono_literals;
+
+#ifndef _WIN32
+// Every running process whose command line holds `text` (a browser's helpers carry its profile).
+std::vector<int> processes_mentioning(const std::string& text) {
+  std::vector<int> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string cmdline = test::read_bytes(entry.path() / "cmdline");
+    if (cmdline.find(text) != std::string::npos && !platform::program_of_process(std::stoi(name)).empty())
+      ids.push_back(std::stoi(name));
+  }
+  return ids;
+}
+#endif
+
+TEST(TiedChildren, AKilledProgramLeavesNoToolOrBrowserAfterTwoSeconds) {
+  const std::string ffmpeg = test::test_ffmpeg();
+  if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
+  test::TempFolder folder;
+  std::vector<std::string> args{ffmpeg};
+  const std::string profile = test::u8(folder / "profile");
+#ifndef _WIN32
+  const std::string browser = platform::find_browser();
+  if (!browser.empty()) args.insert(args.end(), {browser, profile});
+#endif
+  platform::Process program;
+  platform::ProcessOptions options{.program = test::u8(test::from_u8(QZ_HELPER_DIR) / "qz_tied_children" QZ_EXE),
+                                   .args = args,
+                                   .when_we_end = platform::WhenWeEnd::kKeepRunning};
+  ASSERT_TRUE(program.start(options)) << options.program;
+  std::string output;
+  char buffer[256];
+  while (output.find("ready") == std::string::npos) {
+    const std::size_t n = program.read_output(buffer, sizeof buffer);
+    ASSERT_GT(n, 0u) << output;
+    output.append(buffer, n);
+  }
+  std::vector<int> children;
+  std::istringstream lines(output);
+  for (int id; lines >> id;) children.push_back(id);
+  ASSERT_EQ(children.size(), args.size() == 1 ? 1u : 2u) << output;
+#ifndef _WIN32
+  std::vector<int> browser_family;
+  if (children.size() == 2) {
+    // Give the browser time to start its helpers, which must go with it.
+    ui::HeadlessDesktop::wait_until([&] { return processes_mentioning(profile).size() > 2; }, 10s);
+    browser_family = processes_mentioning(profile);
+    EXPECT_FALSE(browser_family.empty());
+  }
+#endif
+  for (int id : children) EXPECT_FALSE(platform::program_of_process(id).empty()) << id;
+
+  ASSERT_TRUE(program.terminate());  // SIGKILL; on Windows TerminateProcess: nothing of ours runs
+  ASSERT_TRUE(program.wait(5000));
+  const bool all_gone = ui::HeadlessDesktop::wait_until([&] {
+    for (int id : children)
+      if (!platform::program_of_process(id).empty()) return false;
+#ifndef _WIN32
+    if (!processes_mentioning(profile).empty()) return false;
+#endif
+    return true;
+  }, 2s);
+  EXPECT_TRUE(all_gone);
+  for (int id : children) platform::terminate_process(id);
+#ifndef _WIN32
+  for (int id : processes_mentioning(profile)) platform::terminate_process(id);
+#endif
+}
+
+}  // namespace
+}  // namespace qz::record
