@@ -6,8 +6,56 @@ namespace qz::capture {
 
 using nlohmann::json;
 
+namespace {
+
+// The code unit of a "\\uXXXX" escape starting at `at`, or -1.
+int escape_unit(std::string_view text, std::size_t at) {
+  if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return -1;
+  int unit = 0;
+  const auto [end, ec] = std::from_chars(text.data() + at + 2, text.data() + at + 6, unit, 16);
+  return ec == std::errc() && end == text.data() + at + 6 ? unit : -1;
+}
+
+bool is_high(int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low(int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+std::string replace_lone_surrogates(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out += text[i++];
+      continue;
+    }
+    const int unit = escape_unit(text, i);
+    if (is_high(unit) && is_low(escape_unit(text, i + 6))) {
+      out.append(text.substr(i, 12));
+      i += 12;
+    } else if (is_high(unit) || is_low(unit)) {
+      out += "\\ufffd";
+      i += 6;
+    } else {
+      out.append(text.substr(i, 2));  // any other escape, "\\\\" included, passes whole
+      i += 2;
+    }
+  }
+  return out;
+}
+
+json parse_lenient(std::string_view text) {
+  json value = json::parse(text.begin(), text.end(), nullptr, false);
+  if (value.is_discarded() && text.find("\\u") != std::string_view::npos) {
+    const std::string mended = replace_lone_surrogates(text);
+    value = json::parse(mended.begin(), mended.end(), nullptr, false);
+  }
+  return value;
+}
+
 void JsonDocument::load(std::string_view text) {
-  root_ = json::parse(text.begin(), text.end(), nullptr, false);
+  root_ = parse_lenient(text);
   if (root_.is_discarded()) root_ = nullptr;
 }
 

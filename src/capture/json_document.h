@@ -25,4 +25,13 @@ class JsonDocument {
   nlohmann::json root_;
 };
 
+// `text` with every lone UTF-16 surrogate escape (a \ud83d escape whose other half was cut off, as in a
+// title shortened in the middle of an emoji) turned into \ufffd, so a strict parser takes the
+// rest of the text. Pairs and every other byte stay as they are.
+std::string replace_lone_surrogates(std::string_view text);
+
+// Parses `text`, mending lone surrogate escapes when that is what stops it; a discarded value
+// when the text is not JSON.
+nlohmann::json parse_lenient(std::string_view text);
+
 }  // namespace qz::capture

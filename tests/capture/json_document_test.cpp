@@ -40,7 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"MemberOfString", R"({"a":"text"})", "//a.b", ""},
         PathCase{"EscapedSlashAndQuote", R"({"p":"{\"u\":\"http:\/\/h\/x\"}"})", "//p", R"({"u":"http://h/x"})"},
         PathCase{"UnicodeEscapesToUtf8", R"({"t":"\u76f4\u64ad \ud83d\ude00"})", "//t", "直播 \xF0\x9F\x98\x80"},
-        PathCase{"LoneSurrogateIsMalformed", R"({"t":"\ud83d"})", "//t", ""},
+        // A title cut in the middle of an emoji costs that half only, never the whole text.
+        PathCase{"LoneHighSurrogateBecomesReplacement", R"({"t":"a\ud83d","u":"x"})", "//u", "x"},
+        PathCase{"LoneHalvesReplacedPairsKept", R"({"t":"\ude00a\ud83d\ude00b\ud83d"})", "//t",
+                 "\xEF\xBF\xBD" "a\xF0\x9F\x98\x80" "b\xEF\xBF\xBD"},
+        PathCase{"EscapedBackslashBeforeUIsNoEscape", R"({"t":"\\ud83d"})", "//t", "\\ud83d"},
+        PathCase{"HighFollowedByHighIsTwoLoneHalves", R"({"t":"\ud83d\ud83d"})", "//t", "\xEF\xBF\xBD\xEF\xBF\xBD"},
         PathCase{"NumberAndBoolean", R"({"n":12.5,"b":true})", "//n", "12.5"},
         PathCase{"NullGivesEmpty", R"({"n":null})", "//n", ""},
         PathCase{"ObjectGivesEmpty", R"({"o":{"a":"b"}})", "//o", ""},

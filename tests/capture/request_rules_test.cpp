@@ -51,6 +51,8 @@ const std::string kBlankBody = room_body("  \xE3\x80\x80 ");
 const std::string kSpacedBody = room_body(" " + kStream + " ");
 const std::string kTabBody = room_body("\t");
 const std::string kNotJsonBody = "mutipleKvList=1&src=" + kStream;
+// The player's body as JSON.stringify writes it when the room title was cut inside an emoji.
+const std::string kCutEmojiBody = R"({"title":"\u76f4\u64ad\ud83d","mutipleKvList":[{"fields":{"src":")" + kStream + R"("}}]})";
 const std::string kBodyWithMarker = nlohmann::json{{"mutipleKvList", {{{"fields", {{"src", kStream}}}}}},
                                                    {"from", "https://" + kMarker + "?showId=1"}}.dump();
 
@@ -61,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"SpacesAroundAreKept", event(kLiveUrl, &kSpacedBody), " " + kStream + " ", false},
         RuleCase{"HalfAndFullWidthBlanksOnly", event(kLiveUrl, &kBlankBody), "", false},
         RuleCase{"TabIsNotABlank", event(kLiveUrl, &kTabBody), "\t", false},
+        RuleCase{"LoneSurrogateInTheTitle", event(kLiveUrl, &kCutEmojiBody), kStream, false},
         RuleCase{"BodyNotJson", event(kLiveUrl, &kNotJsonBody), "", false},
         RuleCase{"LiveplayWithoutBody", event(kLiveUrl, nullptr), "", false},
         RuleCase{"MarkerWordInCapitals", event("https://live.platform.test/api/LIVEPLAY", &kBody), "", false},
