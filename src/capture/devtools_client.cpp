@@ -1,8 +1,38 @@
 #include "capture/devtools_client.h"
 
+#include <charconv>
+
+#include "capture/json_document.h"
+
 namespace qz::capture {
 
 using nlohmann::json;
+
+std::string text_field(const json& object, const char* key) {
+  if (!object.is_object()) return {};
+  auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+bool bool_field(const json& object, const char* key) {
+  if (!object.is_object()) return false;
+  auto it = object.find(key);
+  return it != object.end() && it->is_boolean() && it->get<bool>();
+}
+
+const json& object_field(const json& object, const char* key) {
+  static const json empty = json::object();
+  if (!object.is_object()) return empty;
+  auto it = object.find(key);
+  return it != object.end() && it->is_object() ? *it : empty;
+}
+
+const json& array_field(const json& object, const char* key) {
+  static const json empty = json::array();
+  if (!object.is_object()) return empty;
+  auto it = object.find(key);
+  return it != object.end() && it->is_array() ? *it : empty;
+}
 
 namespace {
 // The client whose event thread this is (thread ids compare unreliably across thread libraries).
@@ -12,25 +42,32 @@ thread_local const DevToolsClient* event_thread_owner = nullptr;
 DevToolsClient::~DevToolsClient() { close(); }
 
 std::unique_ptr<DevToolsClient> DevToolsClient::connect(const std::string& host, int port,
-                                                        const std::string& path, EventHandler on_event,
-                                                        std::string* error) {
+                                                        const std::string& path, Handlers handlers,
+                                                        std::string* error, std::size_t max_message) {
   std::unique_ptr<DevToolsClient> client(new DevToolsClient());
   DevToolsClient* self = client.get();
-  self->on_event_ = std::move(on_event);
+  self->on_event_ = std::move(handlers.on_event);
+  self->on_problem_ = std::move(handlers.on_problem);
+  self->on_closed_ = std::move(handlers.on_closed);
   self->event_thread_ = std::thread([self] {
     event_thread_owner = self;
     self->event_loop();
   });
-  platform::WebSocketHandlers handlers;
-  handlers.on_message = [self](std::string message) { self->on_message(std::move(message)); };
-  handlers.on_closed = [self] { self->on_closed(); };
-  self->socket_ = platform::WebSocket::connect(host, port, path, std::move(handlers), error);
-  if (!self->socket_) return nullptr;  // the destructor stops the event thread
+  platform::WebSocketHandlers socket_handlers;
+  socket_handlers.on_message = [self](std::string message) { self->on_message(std::move(message)); };
+  socket_handlers.on_closed = [self] { self->on_closed(); };
+  socket_handlers.on_oversized = [self](const std::string& head, std::size_t bytes) { self->on_oversized(head, bytes); };
+  socket_handlers.max_message = max_message;
+  self->socket_ = platform::WebSocket::connect(host, port, path, std::move(socket_handlers), error);
+  if (!self->socket_) {
+    self->on_closed_ = nullptr;  // never connected: nothing to tell
+    return nullptr;              // the destructor stops the event thread
+  }
   return client;
 }
 
 void DevToolsClient::on_message(std::string message) {
-  json parsed = json::parse(message, nullptr, false);
+  json parsed = parse_lenient(message);
   if (!parsed.is_object()) return;
   if (auto id = parsed.find("id"); id != parsed.end() && id->is_number_integer()) {
     std::lock_guard lock(calls_mutex_);
@@ -41,7 +78,8 @@ void DevToolsClient::on_message(std::string message) {
       p.reply.ok = true;
       p.reply.result = std::move(*r);
     } else if (auto e = parsed.find("error"); e != parsed.end() && e->is_object()) {
-      p.reply.error = e->value("message", std::string("error"));
+      p.reply.error = text_field(*e, "message");
+      if (p.reply.error.empty()) p.reply.error = "error";
     } else {
       p.reply.error = "malformed reply";
     }
@@ -63,15 +101,39 @@ void DevToolsClient::on_message(std::string message) {
   });
 }
 
-void DevToolsClient::on_closed() {
+void DevToolsClient::on_oversized(const std::string& head, std::size_t bytes) {
+  if (on_problem_)
+    on_problem_("browser message of " + std::to_string(bytes) + " bytes dropped (over the limit): " +
+                head.substr(0, 120));
+  // A reply begins with its id: the call waiting for it fails now instead of at its time-out.
+  const std::string key = "{\"id\":";
+  if (head.rfind(key, 0) != 0) return;
+  long long id = 0;
+  const auto [end, ec] = std::from_chars(head.data() + key.size(), head.data() + head.size(), id);
+  if (ec != std::errc()) return;
   std::lock_guard lock(calls_mutex_);
-  closed_ = true;
-  for (auto& [id, p] : pending_) {
-    p->done = true;
-    p->reply.error = "the browser connection has ended";
-  }
-  pending_.clear();
+  auto it = pending_.find(id);
+  if (it == pending_.end()) return;
+  it->second->done = true;
+  it->second->reply.error = "the reply was too large";
+  pending_.erase(it);
   calls_cv_.notify_all();
+}
+
+void DevToolsClient::on_closed() {
+  std::function<void()> tell;
+  {
+    std::lock_guard lock(calls_mutex_);
+    if (!closed_) tell = std::move(on_closed_);
+    closed_ = true;
+    for (auto& [id, p] : pending_) {
+      p->done = true;
+      p->reply.error = "the browser connection has ended";
+    }
+    pending_.clear();
+    calls_cv_.notify_all();
+  }
+  if (tell) tell();
 }
 
 DevToolsReply DevToolsClient::call(std::string_view method, json params, std::string_view session_id,
@@ -105,7 +167,7 @@ DevToolsReply DevToolsClient::call(std::string_view method, json params, std::st
 
 bool DevToolsClient::post(std::function<void()> task, bool wait, std::chrono::milliseconds timeout) {
   if (wait && on_event_thread()) {
-    task();
+    run_task(task);
     return true;
   }
   auto done = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
@@ -114,8 +176,8 @@ bool DevToolsClient::post(std::function<void()> task, bool wait, std::chrono::mi
     std::lock_guard lock(events_mutex_);
     if (events_stopped_) return false;
     if (wait) {
-      events_.push_back([task = std::move(task), done, finished] {
-        task();
+      events_.push_back([this, task = std::move(task), done, finished] {
+        run_task(task);
         std::lock_guard l(done->first);
         *finished = true;
         done->second.notify_all();
@@ -156,8 +218,17 @@ void DevToolsClient::event_loop() {
     auto task = std::move(events_.front());
     events_.pop_front();
     lock.unlock();
-    task();
+    run_task(task);
     lock.lock();
+  }
+}
+
+// A message of an unexpected shape costs that message only: the event thread goes on.
+void DevToolsClient::run_task(const std::function<void()>& task) {
+  try {
+    task();
+  } catch (const std::exception& e) {
+    if (on_problem_) on_problem_(std::string("a browser message could not be handled: ") + e.what());
   }
 }
 

@@ -23,6 +23,18 @@
 
 namespace qz::capture {
 
+// Fields of a browser message read without trusting their type: a member of another type than
+// expected reads as missing (nlohmann's value() would throw, and an exception must never leave
+// the event thread).
+std::string text_field(const nlohmann::json& object, const char* key);
+bool bool_field(const nlohmann::json& object, const char* key);
+const nlohmann::json& object_field(const nlohmann::json& object, const char* key);  // {} when missing
+const nlohmann::json& array_field(const nlohmann::json& object, const char* key);   // [] when missing
+
+// Browser messages above this are dropped with an error-log line: a 32-bit program must not try
+// to hold a page's giant body twice over.
+inline constexpr std::size_t kMaxDevToolsMessage = 64u << 20;
+
 struct DevToolsEvent {
   std::string method;
   std::string session_id;  // empty for the browser's own events
@@ -39,14 +51,26 @@ struct DevToolsReply {
 class DevToolsClient {
  public:
   using EventHandler = std::function<void(DevToolsEvent&)>;
+  // Told about what went wrong without ending the connection: a message over the size cap, a
+  // handler that failed on an unexpected message. For the error log.
+  using ProblemHandler = std::function<void(const std::string& line)>;
 
   DevToolsClient(const DevToolsClient&) = delete;
   DevToolsClient& operator=(const DevToolsClient&) = delete;
   ~DevToolsClient();  // close()
 
+  struct Handlers {
+    EventHandler on_event;
+    ProblemHandler on_problem;
+    // On the socket's reader thread, once, when the connection ends from the browser's side or
+    // by close(); the browser may have exited.
+    std::function<void()> on_closed;
+  };
+
   // Connects to the browser endpoint ws://host:port + path.
   static std::unique_ptr<DevToolsClient> connect(const std::string& host, int port, const std::string& path,
-                                                 EventHandler on_event, std::string* error);
+                                                 Handlers handlers, std::string* error,
+                                                 std::size_t max_message = kMaxDevToolsMessage);
 
   // Sends a command and waits for its reply; fails at once when the connection ends.
   DevToolsReply call(std::string_view method, nlohmann::json params = nlohmann::json::object(),
@@ -70,6 +94,8 @@ class DevToolsClient {
  private:
   DevToolsClient() = default;
   void on_message(std::string message);
+  void on_oversized(const std::string& head, std::size_t bytes);
+  void run_task(const std::function<void()>& task);
   void on_closed();
   void event_loop();
   bool events_stopped();
@@ -91,6 +117,8 @@ class DevToolsClient {
   std::deque<std::function<void()>> events_;
   bool events_stopped_ = false;
   EventHandler on_event_;
+  ProblemHandler on_problem_;
+  std::function<void()> on_closed_;
   std::thread event_thread_;
 };
 

@@ -10,6 +10,10 @@ bool load_automation(app::Context& ctx, Automation& component, bool is_admin,
   component.form_set_run_dir(ctx.program_folder);
   // The component's log lines are neither shown nor stored.
   component.form_logcall([](const std::string&) {});
+  // What the component had to drop or skip goes to the error log, so it is never lost silently.
+  component.set_error_log([folder = ctx.program_folder](const std::string& line) {
+    app::append_error_log(folder, "运行时间：" + app::format_timestamp(platform::local_time_now()) + "\r\n" + line);
+  });
   const std::string version = component.form_common_api("owlform", "version", "");
   if (version != required_version) {
     app::MessageBoxRequest box;

@@ -14,6 +14,10 @@ struct WebSocketHandlers {
   std::function<void(std::string message)> on_message;
   // On the reader thread, once, after the last message (peer closed, error, or close()).
   std::function<void()> on_closed;
+  // On the reader thread, for a message longer than `max_message`: its first bytes and its whole
+  // length. The message itself is read and thrown away; the connection stays.
+  std::function<void(const std::string& head, std::size_t bytes)> on_oversized;
+  std::size_t max_message = 64u << 20;
 };
 
 class WebSocket {

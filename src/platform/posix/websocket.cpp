@@ -33,15 +33,34 @@ struct WebSocket::Impl {
   std::thread thread;
   std::mutex close_mutex;
 
+  // Read piece by piece so a message over the cap is counted and dropped, not held.
+  std::string head;         // first bytes of a message being dropped
+  std::size_t dropped = 0;  // its length so far; 0 while none is being dropped
+
   void read_next() {
-    ws.async_read(buffer, [this](beast::error_code ec, std::size_t) {
+    ws.async_read_some(buffer, 64 * 1024, [this](beast::error_code ec, std::size_t) {
       if (ec) {
         finish();
         return;
       }
-      std::string message = beast::buffers_to_string(buffer.data());
-      buffer.consume(buffer.size());
-      if (handlers.on_message) handlers.on_message(std::move(message));
+      if (dropped == 0 && buffer.size() > handlers.max_message) {
+        head = beast::buffers_to_string(buffer.data()).substr(0, 256);
+        dropped = buffer.size();
+        buffer.consume(buffer.size());
+      } else if (dropped > 0) {
+        dropped += buffer.size();
+        buffer.consume(buffer.size());
+      }
+      if (ws.is_message_done()) {
+        if (dropped > 0) {
+          if (handlers.on_oversized) handlers.on_oversized(head, dropped);
+          dropped = 0;
+        } else {
+          std::string message = beast::buffers_to_string(buffer.data());
+          buffer.consume(buffer.size());
+          if (handlers.on_message) handlers.on_message(std::move(message));
+        }
+      }
       read_next();
     });
   }
@@ -100,7 +119,7 @@ std::unique_ptr<WebSocket> WebSocket::connect(const std::string& host, int port,
       }
       beast::get_lowest_layer(s.ws).expires_never();
       s.ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
-      s.ws.read_message_max(256u << 20);
+      s.ws.read_message_max(0);  // no limit of its own: read_next() drops what is over ours
       s.ws.async_handshake(host + ":" + std::to_string(port), path, [&](beast::error_code ec3) {
         result = ec3;
       });

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -71,15 +72,31 @@ struct WebSocket::Impl {
   void read_loop() {
     std::vector<char> buffer(64 * 1024);
     std::string message;
+    std::string head;         // first bytes of a message over the cap, which is dropped
+    std::size_t dropped = 0;  // its length so far
     for (;;) {
       DWORD got = 0;
       WINHTTP_WEB_SOCKET_BUFFER_TYPE type {};
       const DWORD rc = WinHttpWebSocketReceive(socket.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &type);
       if (rc == ERROR_WINHTTP_TIMEOUT && open) continue;
       if (rc != NO_ERROR || type == WINHTTP_WEB_SOCKET_CLOSE_BUFFER_TYPE) break;
-      message.append(buffer.data(), got);
+      if (dropped == 0 && message.size() + got > handlers.max_message) {
+        head = message.substr(0, 256);
+        if (head.size() < 256) head.append(buffer.data(), std::min<std::size_t>(got, 256 - head.size()));
+        dropped = message.size();
+        std::string().swap(message);
+      }
+      if (dropped > 0)
+        dropped += got;
+      else
+        message.append(buffer.data(), got);
       if (type == WINHTTP_WEB_SOCKET_UTF8_MESSAGE_BUFFER_TYPE || type == WINHTTP_WEB_SOCKET_BINARY_MESSAGE_BUFFER_TYPE) {
-        if (handlers.on_message) handlers.on_message(std::move(message));
+        if (dropped > 0) {
+          if (handlers.on_oversized) handlers.on_oversized(head, dropped);
+          dropped = 0;
+        } else if (handlers.on_message) {
+          handlers.on_message(std::move(message));
+        }
         message.clear();
       }
     }
