@@ -4,6 +4,7 @@
 #include <random>
 #include <thread>
 
+#include "capture/device_profile.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/websocket.h"
@@ -16,22 +17,25 @@ using namespace std::chrono_literals;
 // One debugging connection: to the browser this component started, or to one the user started.
 struct Automation::Link {
   std::unique_ptr<DevToolsClient> client;
-  std::unique_ptr<platform::BrowserProcess> process;  // only for the browser started here
-  bool discover = false;                              // pages of an attached browser
+  std::unique_ptr<platform::BrowserProcess> process;  // only for a browser started here
+  bool discover = false;                              // an attached browser: every page is watched
+  std::atomic<bool> closing{false};                   // ended by us: its end is no news
   std::mutex mutex;
-  std::set<std::string> known_targets;
+  std::set<std::string> known_targets;       // pages attached already
   std::vector<std::string> initial_targets;  // the blank tab a fresh browser opens with
 };
 
 struct Automation::Page {
-  PageHandle handle = 0;
+  PageHandle handle = 0;  // 0 until announced
   std::shared_ptr<Link> link;
   std::string target_id;
   std::string session_id;
+  std::set<std::string> sessions;  // its own and its frames'; guarded by the component's mutex
   std::atomic<bool> closed{false};
   std::mutex mutex;
   RequestHandler handler;
   bool network_enabled = false;
+  std::string user_agent;                 // the profile's agent; "" keeps the browser's own
   std::set<std::string> own_request_ids;  // requests form_ajax_lacal issued (and their redirects)
 };
 
@@ -67,6 +71,15 @@ std::string path_of_ws_url(const std::string& url) {
   return slash == std::string::npos ? std::string() : url.substr(slash);
 }
 
+// Every new page and frame waits for us before it runs, so its first request is seen too.
+const json kAutoAttach = {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}};
+
+bool asks_headless(const std::vector<std::string>& flags) {
+  for (const std::string& flag : flags)
+    if (flag.rfind("--headless", 0) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 Automation::Automation(AutomationOptions options)
@@ -82,6 +95,16 @@ void Automation::form_set_run_dir(const std::string& program_folder) {
 void Automation::form_logcall(LogCallback log) {
   std::lock_guard lock(mutex_);
   log_ = std::move(log);
+}
+
+void Automation::set_error_log(LogCallback log) {
+  std::lock_guard lock(mutex_);
+  error_log_ = std::move(log);
+}
+
+void Automation::set_browser_gone(std::function<void()> on_gone) {
+  std::lock_guard lock(mutex_);
+  on_gone_ = std::move(on_gone);
 }
 
 std::string Automation::form_common_api(const std::string& module, const std::string& name,
@@ -100,11 +123,35 @@ void Automation::log(const std::string& line) {
   if (log) log(line);
 }
 
+void Automation::error_log(const std::string& line) {
+  LogCallback log;
+  {
+    std::lock_guard lock(mutex_);
+    log = error_log_;
+  }
+  if (log) log(line);
+  this->log(line);
+}
+
+void Automation::fail(BrowserProblem problem, const std::string& detail) {
+  {
+    std::lock_guard lock(mutex_);
+    failure_ = {problem, detail};
+  }
+  log("browser: " + detail);
+}
+
+BrowserFailure Automation::last_failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
 int Automation::form_global_init(const std::string& browser, PageCallback on_page) {
   std::string path = browser;
   if (path.empty()) path = options_.browser_path;
   if (path.empty()) path = platform::find_browser();
-  const bool usable = !path.empty() && platform::file_exists(path) && !platform::is_directory(path);
+  // A typed path must name a program the system can run, not any file.
+  const bool usable = !path.empty() && platform::is_executable_program(path);
   std::lock_guard lock(mutex_);
   on_page_ = std::move(on_page);
   if (usable) browser_ = path;
@@ -121,51 +168,89 @@ std::shared_ptr<Automation::Link> Automation::connect_link(int port, const std::
   auto link = std::make_shared<Link>();
   link->discover = discover;
   std::weak_ptr<Link> weak = link;
-  link->client = DevToolsClient::connect(
-      "127.0.0.1", port, path,
-      [this, weak](DevToolsEvent& event) {
-        if (auto l = weak.lock()) on_event(l, event);
-      },
-      error);
+  DevToolsClient::Handlers handlers;
+  handlers.on_event = [this, weak](DevToolsEvent& event) {
+    if (auto l = weak.lock()) on_event(l, event);
+  };
+  handlers.on_problem = [this](const std::string& line) { error_log(line); };
+  handlers.on_closed = [this, weak] { on_link_closed(weak); };
+  link->client = DevToolsClient::connect("127.0.0.1", port, path, std::move(handlers), error);
   if (!link->client) return nullptr;
   return link;
 }
 
-std::shared_ptr<Automation::Link> Automation::own_browser(std::string* error) {
+bool Automation::watch_targets(const std::shared_ptr<Link>& link) {
+  // Pages open already are attached at once (not paused); new ones as they start.
+  auto reply = link->client->call("Target.setAutoAttach", kAutoAttach);
+  if (!reply.ok) log("Target.setAutoAttach: " + reply.error);
+  return reply.ok;
+}
+
+std::shared_ptr<Automation::Link> Automation::own_browser() {
   std::lock_guard start(start_mutex_);
   std::shared_ptr<Link> old;
-  std::string browser, folder, old_profile;
+  std::string browser, folder;
   {
     std::lock_guard lock(mutex_);
-    if (stopped_) {
-      *error = "the component has been shut down";
-      return nullptr;
-    }
+    if (stopped_) return nullptr;
     if (own_ && own_->client->connected()) return own_;
     old = std::move(own_);
-    old_profile = profile_;
     browser = browser_;
     folder = program_folder_;
   }
-  if (old) {  // the user closed the browser: start a fresh one
+  if (old) {  // the user closed the browser: start it again on the same profile
+    old->closing = true;
     old->client->close();
     if (old->process && !old->process->wait_exit(2000)) old->process->kill();
-    if (!old_profile.empty()) platform::remove_tree(old_profile);
   }
   if (browser.empty()) {
-    *error = "no browser has been chosen";
+    fail(BrowserProblem::no_browser, "no browser has been chosen");
     return nullptr;
   }
   if (folder.empty()) folder = ".";
-  const auto t = platform::local_time_now();
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d-", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
-  const std::string profile =
-      platform::join_path(platform::join_path(folder, "browser"), std::string(stamp) + random_hex(6));
-  // Only the user may read the profile: it holds the session cookies and the debugging port.
+  const std::string profile = platform::join_path(platform::join_path(folder, "data"), "browser");
+  // Only the user may read the profile: it holds the login cookies.
   if (!platform::make_private_directory(profile)) {
-    *error = "cannot make the browser profile folder " + profile;
+    fail(BrowserProblem::cannot_start, "cannot make the private profile folder " + profile);
+    return nullptr;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    profile_ = profile;
+  }
+  std::shared_ptr<Link> link;
+  // A browser left running on this profile by an earlier run (one that crashed) holds its lock:
+  // it is used while it answers, else its port file is stale and the browser starts afresh.
+  if (auto endpoint = platform::read_devtools_active_port(profile)) {
+    std::string ignored;
+    link = connect_link(endpoint->port, endpoint->path, false, &ignored);
+    if (link)
+      log("browser: using the one still running on the profile");
+    else
+      platform::remove_file(platform::join_path(profile, "DevToolsActivePort"));
+  }
+  if (!link) link = start_browser(browser, profile);
+  if (!link) return nullptr;
+  if (auto targets = link->client->call("Target.getTargets"); targets.ok) {
+    for (const json& info : array_field(targets.result, "targetInfos"))
+      if (text_field(info, "type") == "page") link->initial_targets.push_back(text_field(info, "targetId"));
+  }
+  watch_targets(link);
+  std::lock_guard lock(mutex_);
+  if (stopped_) {  // shut down meanwhile: do not leave this browser running
+    link->closing = true;
+    link->client->close();
+    if (link->process) link->process->kill();
+    return nullptr;
+  }
+  own_ = link;
+  return link;
+}
+
+std::shared_ptr<Automation::Link> Automation::start_browser(const std::string& browser, const std::string& profile) {
+  const bool headless = options_.headless || asks_headless(options_.browser_flags);
+  if (!headless && !platform::has_display()) {
+    fail(BrowserProblem::no_display, browser);
     return nullptr;
   }
   std::vector<std::string> args = {
@@ -177,58 +262,54 @@ std::shared_ptr<Automation::Link> Automation::own_browser(std::string* error) {
   if (options_.headless) args.push_back("--headless=new");
   args.insert(args.end(), options_.browser_flags.begin(), options_.browser_flags.end());
   args.push_back("about:blank");
-  auto process = platform::BrowserProcess::start(browser, args, error);
-  if (!process) return nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    profile_ = profile;
+  std::string error;
+  auto process = platform::BrowserProcess::start(browser, args, &error);
+  if (!process) {
+    fail(BrowserProblem::cannot_start, error);
+    return nullptr;
   }
   log("browser started: " + browser);
-
   std::optional<platform::DevToolsEndpoint> endpoint;
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (!(endpoint = platform::read_devtools_active_port(profile))) {
-    if (!process->running() || std::chrono::steady_clock::now() > deadline) {
-      *error = "the browser did not open its debugging port";
+    bool stopped = false;
+    {
+      std::lock_guard lock(mutex_);
+      stopped = stopped_;
+    }
+    if (stopped || !process->running() || std::chrono::steady_clock::now() > deadline) {
+      if (!stopped && !process->running())
+        fail(BrowserProblem::exited, browser);
+      else if (!stopped)
+        fail(BrowserProblem::no_port, browser);
       process->kill();
-      platform::remove_tree(profile);
       return nullptr;
     }
     std::this_thread::sleep_for(50ms);
   }
-  auto link = connect_link(endpoint->port, endpoint->path, false, error);
+  auto link = connect_link(endpoint->port, endpoint->path, false, &error);
   if (!link) {
+    fail(BrowserProblem::no_connection, error);
     process->kill();
-    platform::remove_tree(profile);
     return nullptr;
   }
   link->process = std::move(process);
-  if (auto targets = link->client->call("Target.getTargets"); targets.ok) {
-    for (const json& info : targets.result.value("targetInfos", json::array()))
-      if (info.value("type", "") == "page") link->initial_targets.push_back(info.value("targetId", ""));
-  }
-  std::lock_guard lock(mutex_);
-  if (stopped_) {  // shut down meanwhile: do not leave this browser running
-    link->client->close();
-    link->process->kill();
-    platform::remove_tree(profile);
-    *error = "the component has been shut down";
-    return nullptr;
-  }
-  own_ = link;
   return link;
 }
 
-PageHandle Automation::add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
-                                const std::string& session_id) {
+std::shared_ptr<Automation::Page> Automation::add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
+                                                       const std::string& session_id) {
   auto page = std::make_shared<Page>();
   page->link = link;
   page->target_id = target_id;
   page->session_id = session_id;
-  std::lock_guard lock(mutex_);
-  page->handle = ++next_page_;
-  pages_[page->handle] = page;
-  return page->handle;
+  page->sessions.insert(session_id);
+  {
+    std::lock_guard lock(mutex_);
+    live_pages_.push_back(page);
+  }
+  pages_cv_.notify_all();
+  return page;
 }
 
 std::shared_ptr<Automation::Page> Automation::find_page(PageHandle handle) {
@@ -237,25 +318,72 @@ std::shared_ptr<Automation::Page> Automation::find_page(PageHandle handle) {
   return it == pages_.end() ? nullptr : it->second;
 }
 
-void Automation::announce(const std::shared_ptr<Link>& link, PageHandle page) {
+std::shared_ptr<Automation::Page> Automation::page_of_target(const std::shared_ptr<Link>& link,
+                                                             const std::string& target_id) {
+  if (target_id.empty()) return nullptr;
+  std::lock_guard lock(mutex_);
+  for (auto& page : live_pages_)
+    if (page->link == link && page->target_id == target_id) return page;
+  return nullptr;
+}
+
+std::shared_ptr<Automation::Page> Automation::page_of_session(const std::shared_ptr<Link>& link,
+                                                              const std::string& session_id) {
+  if (session_id.empty()) return nullptr;
+  std::lock_guard lock(mutex_);
+  for (auto& page : live_pages_)
+    if (page->link == link && page->sessions.count(session_id)) return page;
+  return nullptr;
+}
+
+std::shared_ptr<Automation::Page> Automation::wait_for_target(const std::shared_ptr<Link>& link,
+                                                              const std::string& target_id) {
+  std::unique_lock lock(mutex_);
+  std::shared_ptr<Page> found;
+  pages_cv_.wait_for(lock, 5s, [&] {
+    for (auto& page : live_pages_)
+      if (page->link == link && page->target_id == target_id) found = page;
+    return found != nullptr || stopped_;
+  });
+  return found;
+}
+
+void Automation::announce(const std::shared_ptr<Page>& page) {
   PageCallback on_page;
   {
     std::lock_guard lock(mutex_);
+    if (page->handle != 0) return;
+    page->handle = ++next_page_;
+    pages_[page->handle] = page;
     on_page = on_page_;
   }
   if (!on_page) return;
   // The callback runs on the component's event thread, like every other delivery; the caller
   // waits for it so the page is subscribed before it loads anything.
-  link->client->post([on_page, page] { on_page(page); }, true);
+  const PageHandle handle = page->handle;
+  page->link->client->post([on_page, handle] { on_page(handle); }, true);
+}
+
+void Automation::apply_agent(const std::shared_ptr<Page>& page, const std::string& session, const std::string& agent) {
+  if (agent.empty()) return;
+  DevToolsClient& client = *page->link->client;
+  client.call("Emulation.setUserAgentOverride", user_agent_override(agent), session);
+  client.call("Emulation.setTouchEmulationEnabled", touch_emulation(agent), session);
+}
+
+void Automation::set_up_session(const std::shared_ptr<Page>& page, const std::string& session, bool network) {
+  DevToolsClient& client = *page->link->client;
+  if (network) client.call("Network.enable", json::object(), session);
+  client.call("Target.setAutoAttach", kAutoAttach, session);
 }
 
 PageHandle Automation::form_browser_start(const std::string& address, const StartRecord& record) {
-  std::string error;
-  auto link = own_browser(&error);
-  if (!link) {
-    log("form_browser_start: " + error);
-    return 0;
+  {
+    std::lock_guard lock(mutex_);
+    failure_ = {};
   }
+  auto link = own_browser();
+  if (!link) return 0;
   json params = {{"url", "about:blank"}, {"newWindow", true}};
   int width = 0, height = 0;
   if (parse_window_size(record.window_size, width, height)) {
@@ -264,22 +392,30 @@ PageHandle Automation::form_browser_start(const std::string& address, const Star
   }
   auto created = link->client->call("Target.createTarget", params);
   if (!created.ok) {
-    log("form_browser_start: " + created.error);
+    fail(BrowserProblem::no_connection, "Target.createTarget: " + created.error);
     return 0;
   }
-  const std::string target = created.result.value("targetId", "");
+  const std::string target = text_field(created.result, "targetId");
+  // Auto-attach brings the new page in; a browser that does not is asked by hand.
+  std::shared_ptr<Page> page = wait_for_target(link, target);
+  if (!page) {
+    {
+      std::lock_guard lock(link->mutex);
+      link->known_targets.insert(target);
+    }
+    auto attached = link->client->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}});
+    if (!attached.ok) {
+      fail(BrowserProblem::no_connection, "Target.attachToTarget: " + attached.error);
+      return 0;
+    }
+    page = add_page(link, target, text_field(attached.result, "sessionId"));
+    set_up_session(page, page->session_id, false);
+  }
   {
-    std::lock_guard lock(link->mutex);
-    link->known_targets.insert(target);
+    std::lock_guard lock(page->mutex);
+    page->user_agent = record.user_agent;
   }
-  auto attached = link->client->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}});
-  if (!attached.ok) {
-    log("form_browser_start: " + attached.error);
-    return 0;
-  }
-  const std::string session = attached.result.value("sessionId", "");
-  if (!record.user_agent.empty())
-    link->client->call("Emulation.setUserAgentOverride", {{"userAgent", record.user_agent}}, session);
+  apply_agent(page, page->session_id, record.user_agent);
   std::vector<std::string> initial;
   {
     std::lock_guard lock(link->mutex);
@@ -287,10 +423,9 @@ PageHandle Automation::form_browser_start(const std::string& address, const Star
   }
   for (const std::string& id : initial) link->client->call("Target.closeTarget", {{"targetId", id}});
 
-  const PageHandle page = add_page(link, target, session);
-  announce(link, page);
-  if (!address.empty()) link->client->call("Page.navigate", {{"url", address}}, session);
-  return page;
+  announce(page);
+  if (!address.empty()) link->client->call("Page.navigate", {{"url", address}}, page->session_id);
+  return page->handle;
 }
 
 bool Automation::regevent_request_willbe_sent(PageHandle handle, RequestHandler handler) {
@@ -304,12 +439,21 @@ bool Automation::regevent_request_willbe_sent(PageHandle handle, RequestHandler 
     page->network_enabled = true;
   }
   if (!enable) return true;
-  auto reply = page->link->client->call("Network.enable", json::object(), page->session_id);
-  if (!reply.ok) {
+  std::set<std::string> sessions;
+  {
+    std::lock_guard lock(mutex_);
+    sessions = page->sessions;
+  }
+  bool ok = true;
+  for (const std::string& session : sessions) {
+    auto reply = page->link->client->call("Network.enable", json::object(), session);
+    if (session == page->session_id) ok = reply.ok;
+  }
+  if (!ok) {
     std::lock_guard lock(page->mutex);
     page->network_enabled = false;
   }
-  return reply.ok;
+  return ok;
 }
 
 std::string Automation::form_get_page_url(PageHandle handle) {
@@ -317,7 +461,7 @@ std::string Automation::form_get_page_url(PageHandle handle) {
   if (!page || page->closed) return {};
   auto reply = page->link->client->call("Target.getTargetInfo", {{"targetId", page->target_id}});
   if (!reply.ok) return {};
-  return reply.result.value("targetInfo", json::object()).value("url", "");
+  return text_field(object_field(reply.result, "targetInfo"), "url");
 }
 
 std::string Automation::form_ajax_lacal(PageHandle handle, const std::string& address) {
@@ -333,9 +477,9 @@ std::string Automation::form_ajax_lacal(PageHandle handle, const std::string& ad
       "Runtime.evaluate", {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}},
       page->session_id);
   if (!reply.ok || reply.result.contains("exceptionDetails")) return {};
-  const json result = reply.result.value("result", json::object());
-  if (result.value("type", "") != "string") return {};
-  return result.value("value", "");
+  const json& result = object_field(reply.result, "result");
+  if (text_field(result, "type") != "string") return {};
+  return text_field(result, "value");
 }
 
 int Automation::form_page_isactive(PageHandle handle) {
@@ -348,8 +492,21 @@ int Automation::form_page_isactive(PageHandle handle) {
 bool Automation::form_custom_useragent(PageHandle handle, const std::string& user_agent) {
   auto page = find_page(handle);
   if (!page || page->closed) return false;
-  return page->link->client->call("Emulation.setUserAgentOverride", {{"userAgent", user_agent}},
-                                  page->session_id).ok;
+  {
+    std::lock_guard lock(page->mutex);
+    page->user_agent = user_agent;
+  }
+  std::set<std::string> sessions;
+  {
+    std::lock_guard lock(mutex_);
+    sessions = page->sessions;
+  }
+  for (const std::string& session : sessions)
+    if (session != page->session_id) apply_agent(page, session, user_agent);
+  DevToolsClient& client = *page->link->client;
+  const bool ok = client.call("Emulation.setUserAgentOverride", user_agent_override(user_agent), page->session_id).ok;
+  client.call("Emulation.setTouchEmulationEnabled", touch_emulation(user_agent), page->session_id);
+  return ok;
 }
 
 bool Automation::form_forward_url(PageHandle handle, const std::string& address) {
@@ -362,87 +519,164 @@ bool Automation::form_connect_started() {
   std::lock_guard start(start_mutex_);
   {
     std::lock_guard lock(mutex_);
+    failure_ = {};
     if (stopped_) return false;
     if (attached_ && attached_->client->connected()) return true;
   }
   std::shared_ptr<Link> link;
-  std::string error;
+  std::string error, tried;
+  const auto note = [&](const std::string& what) { tried += (tried.empty() ? "" : ", ") + what; };
   for (const std::string& folder : platform::default_browser_profiles()) {
-    if (auto endpoint = platform::read_devtools_active_port(folder))
+    if (auto endpoint = platform::read_devtools_active_port(folder)) {
+      note(platform::join_path(folder, "DevToolsActivePort") + " (port " + std::to_string(endpoint->port) + ")");
       if ((link = connect_link(endpoint->port, endpoint->path, true, &error))) break;
-  }
-  if (!link) {
-    if (auto version = platform::http_get("127.0.0.1", options_.fallback_port, "/json/version")) {
-      const json info = json::parse(*version, nullptr, false);
-      if (info.is_object()) {
-        const std::string path = path_of_ws_url(info.value("webSocketDebuggerUrl", ""));
-        if (!path.empty()) link = connect_link(options_.fallback_port, path, true, &error);
-      }
     }
   }
   if (!link) {
-    log("form_connect_started: no browser with remote debugging answers" + (error.empty() ? "" : " (" + error + ")"));
+    const int port = options_.fallback_port;
+    note("127.0.0.1:" + std::to_string(port));
+    if (auto version = platform::http_get("127.0.0.1", port, "/json/version")) {
+      const json info = json::parse(*version, nullptr, false);
+      const std::string path = path_of_ws_url(text_field(info, "webSocketDebuggerUrl"));
+      if (!path.empty()) link = connect_link(port, path, true, &error);
+    }
+  }
+  if (!link) {
+    fail(BrowserProblem::not_found, tried + (error.empty() ? "" : " (" + error + ")"));
     return false;
   }
   {
     std::lock_guard lock(mutex_);
     if (stopped_) return false;
-    if (attached_) attached_->client->close();
+    if (attached_) {
+      attached_->closing = true;
+      attached_->client->close();
+    }
     attached_ = link;
   }
-  // Announces every existing page as a targetCreated event, and each new one later.
-  auto discover = link->client->call("Target.setDiscoverTargets", {{"discover", true}});
-  if (!discover.ok) log("form_connect_started: " + discover.error);
-  return discover.ok;
+  return watch_targets(link);
 }
 
-void Automation::attach_discovered(const std::shared_ptr<Link>& link, const json& info) {
-  if (info.value("type", "") != "page") return;
-  const std::string target = info.value("targetId", "");
-  if (target.empty() || info.value("url", "").rfind("devtools://", 0) == 0) return;
-  {
+void Automation::on_attached(const std::shared_ptr<Link>& link, const DevToolsEvent& event) {
+  const json& info = object_field(event.params, "targetInfo");
+  const std::string session = text_field(event.params, "sessionId");
+  const std::string type = text_field(info, "type");
+  const std::string target = text_field(info, "targetId");
+  if (session.empty()) return;
+  DevToolsClient& client = *link->client;
+  const auto resume = [&] {
+    if (bool_field(event.params, "waitingForDebugger")) client.call("Runtime.runIfWaitingForDebugger", json::object(), session);
+  };
+  const bool top_level = event.session_id.empty();
+  bool fresh = false;
+  if (type == "page" && top_level && text_field(info, "url").rfind("devtools://", 0) != 0) {
     std::lock_guard lock(link->mutex);
-    if (!link->known_targets.insert(target).second) return;
+    fresh = link->known_targets.insert(target).second;
   }
-  auto attached = link->client->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}});
-  if (!attached.ok) return;
-  const PageHandle page = add_page(link, target, attached.result.value("sessionId", ""));
-  announce(link, page);
+  if (fresh) {
+    auto page = add_page(link, target, session);
+    auto opener = page_of_target(link, text_field(info, "openerId"));
+    std::string agent;
+    if (opener) {
+      std::lock_guard lock(opener->mutex);
+      agent = opener->user_agent;
+    }
+    {
+      std::lock_guard lock(page->mutex);
+      page->user_agent = agent;
+    }
+    apply_agent(page, session, agent);
+    set_up_session(page, session, false);
+    // A page the program opens itself is announced by form_browser_start once it has its profile.
+    if (link->discover || (opener && opener->handle != 0)) announce(page);
+    resume();
+    return;
+  }
+  if (type == "iframe") {
+    if (auto page = page_of_session(link, event.session_id)) {
+      std::string agent;
+      bool network = false;
+      {
+        std::lock_guard lock(page->mutex);
+        agent = page->user_agent;
+        network = page->network_enabled;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        page->sessions.insert(session);
+      }
+      apply_agent(page, session, agent);
+      set_up_session(page, session, network);
+    }
+    resume();
+    return;
+  }
+  // Workers, the browser's own screens, a page seen twice: let them run, stay out of their way.
+  resume();
+  client.call("Target.detachFromTarget", {{"sessionId", session}});
+}
+
+void Automation::on_detached(const std::shared_ptr<Link>& link, const DevToolsEvent& event) {
+  const std::string session = text_field(event.params, "sessionId");
+  const std::string target = text_field(event.params, "targetId");
+  std::lock_guard lock(mutex_);
+  for (auto it = live_pages_.begin(); it != live_pages_.end();) {
+    Page& page = **it;
+    const bool gone = page.link == link && ((!target.empty() && page.target_id == target && event.method != "Target.detachedFromTarget") ||
+                                            (!session.empty() && page.session_id == session));
+    if (gone) {
+      page.closed = true;
+      it = live_pages_.erase(it);
+      continue;
+    }
+    if (page.link == link && !session.empty()) page.sessions.erase(session);
+    ++it;
+  }
 }
 
 void Automation::on_event(const std::shared_ptr<Link>& link, DevToolsEvent& event) {
   if (event.method == "Network.requestWillBeSent") {
-    std::shared_ptr<Page> page;
-    {
-      std::lock_guard lock(mutex_);
-      for (auto& [handle, p] : pages_)
-        if (p->link == link && p->session_id == event.session_id) page = p;
-    }
-    if (page) on_request(page, event);
-  } else if (event.method == "Target.targetCreated" && link->discover) {
-    attach_discovered(link, event.params.value("targetInfo", json::object()));
+    if (auto page = page_of_session(link, event.session_id)) on_request(page, event);
+  } else if (event.method == "Target.attachedToTarget") {
+    on_attached(link, event);
   } else if (event.method == "Target.targetDestroyed" || event.method == "Target.detachedFromTarget") {
-    const std::string target = event.params.value("targetId", "");
-    const std::string session = event.params.value("sessionId", "");
-    std::lock_guard lock(mutex_);
-    for (auto& [handle, p] : pages_)
-      if (p->link == link && ((!target.empty() && p->target_id == target) ||
-                              (!session.empty() && p->session_id == session)))
-        p->closed = true;
+    on_detached(link, event);
   }
+}
+
+void Automation::on_link_closed(const std::weak_ptr<Link>& weak) {
+  auto link = weak.lock();
+  if (!link || link->closing) return;
+  std::function<void()> gone;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || (link != own_ && link != attached_)) return;
+    gone = on_gone_;
+    for (auto& page : live_pages_)
+      if (page->link == link) page->closed = true;
+  }
+  log("browser: the debugging connection has ended");
+  if (gone) gone();
+}
+
+bool Automation::wants_body(const json& request) const {
+  const std::string url = text_field(request, "url");
+  for (const std::string& marker : options_.body_markers)
+    if (!marker.empty() && url.find(marker) != std::string::npos) return true;
+  return false;
 }
 
 void Automation::on_request(const std::shared_ptr<Page>& page, DevToolsEvent& event) {
   RequestHandler handler;
-  const std::string request_id = event.params.value("requestId", "");
+  const std::string request_id = text_field(event.params, "requestId");
+  const json& request = object_field(event.params, "request");
   {
     std::lock_guard lock(page->mutex);
     if (!page->handler) return;
     if (page->own_request_ids.count(request_id)) return;  // a redirect of our own request
     if (event.raw.find(own_tag_) != std::string::npos) {
-      const json request = event.params.value("request", json::object());
-      const std::string fragment = request.value("urlFragment", "");
-      const std::string url = request.value("url", "");
+      const std::string fragment = text_field(request, "urlFragment");
+      const std::string url = text_field(request, "url");
       if (fragment.find(own_tag_) != std::string::npos || url.find(own_tag_) != std::string::npos) {
         page->own_request_ids.insert(request_id);
         return;
@@ -450,13 +684,13 @@ void Automation::on_request(const std::shared_ptr<Page>& page, DevToolsEvent& ev
     }
     handler = page->handler;
   }
-  json* request = event.params.contains("request") ? &event.params["request"] : nullptr;
-  if (request && request->is_object() && request->value("hasPostData", false) && !request->contains("postData")) {
+  if (bool_field(request, "hasPostData") && !request.contains("postData") && wants_body(request)) {
     // Larger bodies are left out of the event: fetch the body so capture does not depend on size.
     auto body = page->link->client->call("Network.getRequestPostData", {{"requestId", request_id}},
-                                         page->session_id);
-    if (body.ok && body.result.contains("postData") && body.result["postData"].is_string()) {
-      (*request)["postData"] = body.result["postData"];
+                                         event.session_id);
+    const std::string data = text_field(body.result, "postData");
+    if (body.ok && !data.empty()) {
+      event.params["request"]["postData"] = data;
       log("request body fetched: " + request_id);
       json message = {{"method", event.method}, {"params", event.params}};
       if (!event.session_id.empty()) message["sessionId"] = event.session_id;
@@ -474,6 +708,7 @@ void Automation::stop_events() {
     own = own_;
     attached = attached_;
   }
+  pages_cv_.notify_all();
   if (own) own->client->stop_events();
   if (attached) attached->client->stop_events();
 }
@@ -482,21 +717,24 @@ void Automation::shutdown() {
   stop_events();
   std::lock_guard start(start_mutex_);
   std::shared_ptr<Link> own, attached;
-  std::string profile;
   {
     std::lock_guard lock(mutex_);
     own = std::move(own_);
     attached = std::move(attached_);
     pages_.clear();
-    profile = profile_;
+    live_pages_.clear();
   }
-  if (attached) attached->client->close();  // the user's browser stays open
+  if (attached) {  // the user's browser stays open
+    attached->closing = true;
+    attached->client->close();
+  }
   if (own) {
-    own->client->call("Browser.close", json::object(), {}, 5s);
+    own->closing = true;
+    // Closed properly, the browser writes its cookies out: the login holds for the next run.
+    own->client->call("Browser.close", json::object(), {}, 2s);
     own->client->close();
-    if (own->process && !own->process->wait_exit(5000)) own->process->kill();
+    if (own->process && !own->process->wait_exit(3000)) own->process->kill();
   }
-  if (!profile.empty()) platform::remove_tree(profile);
 }
 
 }  // namespace qz::capture

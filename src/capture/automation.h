@@ -3,13 +3,18 @@
 // protocol. Its entries keep the names the rest of the program knows them by; C++ types take
 // the place of raw memory blocks (texts are std::string, a missing text block is "").
 //
-// A browser is started once, on the first form_browser_start, with its own per-run profile folder
-// under the program folder (readable by the user alone) and a debugging port chosen by the browser
-// and bound to loopback; later starts open new windows in it. form_connect_started attaches to a
-// browser the user started with remote debugging instead. Every page is announced to the page
-// callback with a small page handle; subscribed pages deliver each request they are about to send
-// to their request handler, on the component's event thread.
+// A browser is started once, on the first form_browser_start, on one profile folder kept across
+// runs (data/browser under the program folder, readable by the user alone, so a login holds) and
+// a debugging port chosen by the browser and bound to loopback; later starts open new windows in
+// it. form_connect_started attaches to a browser the user started with remote debugging instead.
+//
+// Every page a watched page opens (window.open, target=_blank) and every frame from another site
+// is attached as it starts, before it sends anything, and gets the same profile and request
+// subscription; in an attached browser every page is watched. Pages are announced to the page
+// callback with a small page handle; a frame's requests count as its page's. Requests reach the
+// request handler on the component's event thread.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,7 +38,8 @@ using PageCallback = std::function<void(PageHandle page)>;
 using RequestHandler = std::function<void(PageHandle page, std::string event_text)>;
 using LogCallback = std::function<void(const std::string& line)>;
 
-// The per-window settings of form_browser_start.
+// The per-window settings of form_browser_start. A mobile agent brings a whole phone: client
+// hints and touch (device_profile.h).
 struct StartRecord {
   std::string user_agent;
   std::string window_size;  // "width,height", e.g. "600,760"
@@ -44,6 +50,25 @@ struct AutomationOptions {
   bool headless = false;
   int fallback_port = 9222;     // form_connect_started when no DevToolsActivePort is found
   std::string browser_path;     // used when form_global_init gets ""
+  // A request body the browser left out of its event is fetched only when the request's address
+  // holds one of these: every other body is never read.
+  std::vector<std::string> body_markers = {"liveplay"};
+};
+
+// Why the latest browser start or attach failed, for the user's message.
+enum class BrowserProblem {
+  none,
+  no_browser,       // no browser was chosen or found
+  cannot_start,     // the program could not be run
+  no_display,       // a windowed browser without a display to show it on
+  exited,           // it ended before opening its debugging port
+  no_port,          // it runs but never opened its debugging port
+  no_connection,    // its debugging port did not take the connection
+  not_found,        // form_connect_started: no browser with remote debugging answered
+};
+struct BrowserFailure {
+  BrowserProblem problem = BrowserProblem::none;
+  std::string detail;  // the browser's path, what was tried, the system's reason
 };
 
 // What the capture handler needs from the component, so it can be tested without a browser.
@@ -63,6 +88,11 @@ class Automation final : public PageOperations {
 
   void form_set_run_dir(const std::string& program_folder);
   void form_logcall(LogCallback log);
+  // Lines for the error log: dropped oversized messages, messages that could not be handled.
+  void set_error_log(LogCallback log);
+  // Told, on a thread of the component, when the browser this component started, or the one it
+  // attached to, goes away without being asked to (it crashed, or the user closed it).
+  void set_browser_gone(std::function<void()> on_gone);
   // ("owlform", "version", "") gives the component's version; anything else "".
   std::string form_common_api(const std::string& module, const std::string& name, const std::string& arg);
   // Chooses the browser ("" finds one, else the path as given) and keeps the page callback.
@@ -84,13 +114,16 @@ class Automation final : public PageOperations {
   bool form_forward_url(PageHandle page, const std::string& address);
   // Attaches to a browser the user started with remote debugging (a DevToolsActivePort in a
   // default profile, else 127.0.0.1 at the fallback port); its existing and new pages reach the
-  // page callback. False when none answers.
+  // page callback. False when none answers (last_failure() names what was tried).
   bool form_connect_started();
+
+  // Why the latest start (form_browser_start) or attach failed.
+  BrowserFailure last_failure() const;
 
   // No request event or page callback is delivered after this returns.
   void stop_events();
-  // stop_events(), then closes the browser this component started (its profile folder goes with
-  // it) and leaves an attached browser running.
+  // stop_events(), then closes the browser this component started (its profile stays for the next
+  // run) and leaves an attached browser running. Waits at most a few seconds for the browser.
   void shutdown();
 
   std::string profile_folder() const;
@@ -100,26 +133,43 @@ class Automation final : public PageOperations {
   struct Page;
 
   void log(const std::string& line);
-  std::shared_ptr<Link> own_browser(std::string* error);
+  void error_log(const std::string& line);
+  void fail(BrowserProblem problem, const std::string& detail);
+  std::shared_ptr<Link> own_browser();
+  std::shared_ptr<Link> start_browser(const std::string& browser, const std::string& profile);
   std::shared_ptr<Link> connect_link(int port, const std::string& path, bool discover, std::string* error);
+  bool watch_targets(const std::shared_ptr<Link>& link);
   void on_event(const std::shared_ptr<Link>& link, DevToolsEvent& event);
+  void on_link_closed(const std::weak_ptr<Link>& link);
   void on_request(const std::shared_ptr<Page>& page, DevToolsEvent& event);
-  void attach_discovered(const std::shared_ptr<Link>& link, const nlohmann::json& info);
-  PageHandle add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
-                      const std::string& session_id);
+  void on_attached(const std::shared_ptr<Link>& link, const DevToolsEvent& event);
+  void on_detached(const std::shared_ptr<Link>& link, const DevToolsEvent& event);
+  void set_up_session(const std::shared_ptr<Page>& page, const std::string& session, bool network);
+  void apply_agent(const std::shared_ptr<Page>& page, const std::string& session, const std::string& agent);
+  std::shared_ptr<Page> add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
+                                 const std::string& session_id);
   std::shared_ptr<Page> find_page(PageHandle page);
-  void announce(const std::shared_ptr<Link>& link, PageHandle page);
+  std::shared_ptr<Page> page_of_target(const std::shared_ptr<Link>& link, const std::string& target_id);
+  std::shared_ptr<Page> page_of_session(const std::shared_ptr<Link>& link, const std::string& session_id);
+  std::shared_ptr<Page> wait_for_target(const std::shared_ptr<Link>& link, const std::string& target_id);
+  void announce(const std::shared_ptr<Page>& page);
+  bool wants_body(const nlohmann::json& request) const;
 
   AutomationOptions options_;
   mutable std::mutex mutex_;
+  std::condition_variable pages_cv_;  // a page has been added
   std::string program_folder_;
   std::string browser_;
   std::string profile_;
   PageCallback on_page_;
   LogCallback log_;
+  LogCallback error_log_;
+  std::function<void()> on_gone_;
+  BrowserFailure failure_;
   std::shared_ptr<Link> own_;
   std::shared_ptr<Link> attached_;
-  std::map<PageHandle, std::shared_ptr<Page>> pages_;
+  std::vector<std::shared_ptr<Page>> live_pages_;        // every attached page still open
+  std::map<PageHandle, std::shared_ptr<Page>> pages_;  // the announced ones, by handle
   PageHandle next_page_ = 0;
   std::atomic<long long> own_requests_{0};
   std::string own_tag_;

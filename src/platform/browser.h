@@ -1,6 +1,6 @@
 #pragma once
 // Finding, starting and stopping a Chromium-family browser (Chrome, Edge, Chromium) for the
-// debugging protocol, and what goes with it: the per-run profile folder, the port file the browser
+// debugging protocol, and what goes with it: the private profile folder, the port file the browser
 // writes there, and the Windows working-set trimmer.
 #include <memory>
 #include <optional>
@@ -26,9 +26,19 @@ struct DevToolsEndpoint {
 // The first two lines of <profile>/DevToolsActivePort; nothing when missing or malformed.
 std::optional<DevToolsEndpoint> read_devtools_active_port(const std::string& profile_folder);
 
-// A folder (with its parents) that only the current user can open: mode 0700 on Linux, an ACL
-// granting the user alone on Windows. True when it exists with that protection afterwards.
+// A folder (with its parents) that only the current user can open: made with mode 0700 on Linux,
+// with an ACL granting the user alone on Windows, so it is never readable by others even for a
+// moment. A folder there already gets the same protection; a symbolic link (or junction) there is
+// refused, never followed, and so is a folder of another user. True when it exists, protected.
 bool make_private_directory(const std::string& path);
+
+// A program the system can run: on Linux a regular file with execute permission, on Windows an
+// .exe file that starts like one. A folder, a text file or a missing path is not.
+bool is_executable_program(const std::string& path);
+
+// Whether a windowed browser has a screen to show on: on Linux an X or Wayland display is named
+// in the environment; Windows always has one.
+bool has_display();
 // Removes a folder with everything in it; true when nothing is left.
 bool remove_tree(const std::string& path);
 

@@ -67,8 +67,23 @@ std::vector<std::string> default_browser_profiles() {
 }
 
 bool make_private_directory(const std::string& path) {
-  if (!make_directories(path)) return false;
-  return ::chmod(path.c_str(), 0700) == 0;
+  const std::size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !make_directories(path.substr(0, slash))) return false;
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  // Whatever is there now must be a folder of ours, not a link planted to point elsewhere.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+  if (ok && (st.st_mode & 07777) != 0700) ok = ::fchmod(fd, 0700) == 0;
+  ::close(fd);
+  return ok;
+}
+
+bool is_executable_program(const std::string& path) { return is_executable(path); }
+
+bool has_display() {
+  return !get_env("DISPLAY").value_or("").empty() || !get_env("WAYLAND_DISPLAY").value_or("").empty();
 }
 
 struct BrowserProcess::Impl {

@@ -88,28 +88,69 @@ std::vector<std::string> default_browser_profiles() {
           join_path(local, "Chromium\\User Data")};
 }
 
-bool make_private_directory(const std::string& path) {
-  if (!make_directories(path)) return false;
+namespace {
+
+// A protected list (nothing inherited) that grants the current user alone, passed on to what is
+// inside. Nothing when the user cannot be told.
+PSECURITY_DESCRIPTOR user_only_descriptor() {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::string buffer(size, '\0');
-  bool ok = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+  const bool ok = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
   CloseHandle(token);
-  if (!ok) return false;
+  if (!ok) return nullptr;
   wchar_t* sid = nullptr;
-  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) return false;
-  // A protected list (nothing inherited) that grants the user alone, passed on to what is inside.
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) return nullptr;
   const std::wstring sddl = std::wstring(L"D:P(A;OICI;FA;;;") + sid + L")";
   LocalFree(sid);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return false;
-  ok = SetFileSecurityW(to_wide(path).c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    return nullptr;
+  return descriptor;
+}
+
+}  // namespace
+
+bool make_private_directory(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0 && !make_directories(path.substr(0, slash))) return false;
+  PSECURITY_DESCRIPTOR descriptor = user_only_descriptor();
+  if (!descriptor) return false;
+  const std::wstring wide = to_wide(path);
+  // Made with the list in place, so the folder is never open to others, not even for a moment.
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  bool ok = CreateDirectoryW(wide.c_str(), &attributes) != FALSE;
+  if (!ok && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // There already: it must be a plain folder, not a junction or link pointing elsewhere.
+    const DWORD found = GetFileAttributesW(wide.c_str());
+    ok = found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(found & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         SetFileSecurityW(wide.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+  }
   LocalFree(descriptor);
   return ok;
 }
+
+bool is_executable_program(const std::string& path) {
+  if (!is_file(path)) return false;
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos) return false;
+  std::string extension = path.substr(dot);
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (extension != ".exe") return false;
+  HANDLE file = CreateFileW(to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char head[2] = {};
+  DWORD got = 0;
+  const bool read = ReadFile(file, head, sizeof head, &got, nullptr) != FALSE;
+  CloseHandle(file);
+  return read && got == 2 && head[0] == 'M' && head[1] == 'Z';  // the DOS header every program starts with
+}
+
+bool has_display() { return true; }
 
 struct BrowserProcess::Impl {
   HANDLE process = nullptr;
