@@ -2,10 +2,17 @@
 // Brings up the browser for a live room or the replay list and subscribes every new page to the
 // capture handler: the initialisation at window creation, the buttons "打开直播间" (按钮3),
 // "打开回放网址" (按钮6), "连接已打开浏览器" (按钮5), "手动初始化" (按钮4), and the page callback.
+//
+// The buttons return at once: what waits on the browser runs on one worker, in click order, and
+// reports through the window model. A browser that cannot start, or goes away, says so in the
+// display box.
+#include <atomic>
 #include <string>
+#include <string_view>
 
 #include "app/context.h"
 #include "capture/automation.h"
+#include "capture/browser_worker.h"
 #include "capture/capture_state.h"
 #include "capture/stream_capture.h"
 
@@ -21,27 +28,50 @@ inline constexpr const char* kReplayListAgent =
     "Chrome/89.0.4389.90 Safari/537.36";
 inline constexpr const char* kReplayListWindow = "1000,760";
 
+// How the display box lines about the browser begin; the command line looks for them.
+inline constexpr std::string_view kBrowserStartFailed = "浏览器启动失败：";
+inline constexpr std::string_view kBrowserGone = "浏览器已退出";
+inline constexpr std::string_view kAttachFailed = "连接已打开浏览器失败：";
+
+// The display line for a failed start or attach.
+std::string browser_failure_text(const BrowserFailure& failure);
+
 class BrowserControl {
  public:
   BrowserControl(app::Context& ctx, Automation& component, CaptureState& state, StreamCapture& capture);
+  ~BrowserControl();  // request_stop() and join()
 
   void browser_initialisation();  // the created handler
   void open_live_room();
   void open_replay_list();
+  // The command line's replay link: a new window with the replay list's desktop profile.
+  void open_replay_page(const std::string& address);
   void connect_running_browser();
   void manual_initialisation();
   // The component's page callback.
   void on_page(PageHandle page);
 
+  // Closing: browser work not started yet is dropped.
+  void request_stop();
+  // Waits at most `limit` for the browser work under way (the component's shutdown makes it give
+  // up); true when it ended.
+  bool join(std::chrono::milliseconds limit = std::chrono::seconds(5));
+  // Browser work runs or waits.
+  bool busy() const { return worker_.busy(); }
+
  private:
   void initialise(const std::string& browser);
   void browser_missing();
+  bool browser_ready_or_say_so();
+  void start_window(const std::string& address, const StartRecord& record);
+  void on_browser_gone();
 
   app::Context& ctx_;
   Automation& component_;
   CaptureState& state_;
   StreamCapture& capture_;
-  bool trimmer_started_ = false;  // window thread only
+  std::atomic<bool> trimmer_started_{false};
+  BrowserWorker worker_;          // last: it goes first, before what its work uses
 };
 
 }  // namespace qz::capture

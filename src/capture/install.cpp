@@ -4,6 +4,7 @@
 
 #include "capture/browser_control.h"
 #include "capture/loader.h"
+#include "capture/request_rules.h"
 #include "capture/stream_capture.h"
 #include "platform/system.h"
 
@@ -24,6 +25,7 @@ AutomationOptions options_from(const app::Config& config) {
   options.headless = config.browser_headless;
   options.fallback_port = config.browser_port;
   options.browser_path = config.browser_path;
+  options.body_markers = {"liveplay", dashboard_marker(config.live_host)};
   return options;
 }
 
@@ -54,15 +56,21 @@ class CaptureSubsystem final : public app::Subsystem {
   }
   void window_created() override { parts_->control.browser_initialisation(); }
 
-  // Event delivery stops first, so no handler runs once the workers and the lock go away.
+  // Event delivery stops first, so no handler runs once the workers and the lock go away; the
+  // browser work under way gives up when the component shuts down, so closing waits a few
+  // seconds at most.
   void request_stop() override {
     parts_->automation.stop_events();
+    parts_->control.request_stop();
     parts_->capture.request_stop();
   }
   void join() override {
     parts_->automation.shutdown();
+    parts_->control.join();
     parts_->capture.join();
   }
+
+  void open_replay_page(const std::string& address) { parts_->control.open_replay_page(address); }
 
   void register_clicks() {
     std::weak_ptr<Parts> weak = parts_;
@@ -83,6 +91,13 @@ class CaptureSubsystem final : public app::Subsystem {
 };
 
 }  // namespace
+
+bool open_replay_page(app::Application& app, const std::string& address) {
+  auto* part = dynamic_cast<CaptureSubsystem*>(app.subsystem("capture"));
+  if (!part) return false;
+  part->open_replay_page(address);
+  return true;
+}
 
 void install(app::Application& app) {
   auto part = std::make_unique<CaptureSubsystem>(app.context());

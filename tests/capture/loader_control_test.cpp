@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/logs.h"
 #include "capture/browser_control.h"
 #include "capture/loader.h"
@@ -76,15 +78,30 @@ TEST_F(NoBrowserFixture, EveryLiveRoomPressRetriesThenShowsTheMessageAndTheDownl
   EXPECT_EQ(state.browser_ready, 0);
 }
 
-TEST_F(NoBrowserFixture, ManualInitialisationOnlyShowsTrueOrFalse) {
-  control.manual_initialisation();  // empty 编辑框_google: like the automatic one, without the box
-  EXPECT_EQ(window.status_part(1), "假");
-  window.set_text("编辑框_google", std::string(QZ_SOURCE_DIR) + "/CMakeLists.txt");
-  control.manual_initialisation();
-  EXPECT_EQ(window.status_part(1), "真");
-  window.set_text("编辑框_google", std::string(QZ_SOURCE_DIR));  // a folder is no browser
-  control.manual_initialisation();
-  EXPECT_EQ(window.status_part(1), "假");
+TEST_F(NoBrowserFixture, ManualInitialisationTakesOnlyARunnableProgram) {
+  // Made runnable the way each system knows a program: the execute bit, the .exe that starts "MZ".
+  const auto program = folder / "浏览器 程序.exe";
+  test::write_bytes(program, "MZ\x90\x00");
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  const auto text_file = folder / "readme.exe";
+  test::write_bytes(text_file, "not a program");
+  struct Case {
+    std::string typed;
+    const char* shown;
+  } cases[] = {
+      {"", "假"},  // like the automatic one (nothing found here), without the box
+      {test::u8(program), "真"},
+      {test::u8(text_file), "假"},
+      {std::string(QZ_SOURCE_DIR) + "/CMakeLists.txt", "假"},
+      {std::string(QZ_SOURCE_DIR), "假"},  // a folder is no browser
+  };
+  for (const Case& c : cases) {
+    window.set_status_part(1, "");
+    window.set_text("编辑框_google", c.typed);
+    control.manual_initialisation();
+    ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !window.status_part(1).empty(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(window.status_part(1), c.shown) << c.typed;
+  }
   EXPECT_TRUE(desktop.shown_boxes().empty());
   EXPECT_TRUE(desktop.opened_addresses().empty());
 }
