@@ -53,6 +53,11 @@ void Application::window_created() {
   ctx_.ffmpeg_path = ctx_.path("ffm.exe");
   start_thread([this] {
     load_edit_boxes(ctx_, {});
+    {
+      std::lock_guard lock(settings_loaded_mutex_);
+      settings_loaded_ = true;
+    }
+    settings_loaded_cv_.notify_all();
     for (const auto& s : subsystems_) s->settings_loaded();
   });
   ctx_.window.set_caption(caption());
@@ -133,6 +138,11 @@ void Application::end_process_once() {
     end = end_process_;
   }
   if (end) end();
+}
+
+bool Application::wait_for_saved_settings(std::chrono::milliseconds limit) {
+  std::unique_lock lock(settings_loaded_mutex_);
+  return settings_loaded_cv_.wait_for(lock, limit, [&] { return settings_loaded_; });
 }
 
 void Application::start_thread(std::function<void()> body) { threads_.start(std::move(body)); }

@@ -56,6 +56,10 @@ class Application {
   // The parts stopped and joined, settings left as they are (the command line's end). Once.
   void stop_subsystems();
 
+  // Waits until the created handler's thread has loaded the saved settings into the boxes, so a
+  // box set afterwards keeps its text; false when that took longer than `limit`.
+  bool wait_for_saved_settings(std::chrono::milliseconds limit);
+
   // Starts a thread the application owns; it is joined when the application is destroyed.
   void start_thread(std::function<void()> body);
 
@@ -82,6 +86,10 @@ class Application {
   ThreadGroup closing_threads_;
 
   ThreadGroup threads_;
+
+  std::mutex settings_loaded_mutex_;
+  std::condition_variable settings_loaded_cv_;
+  bool settings_loaded_ = false;
 };
 
 }  // namespace qz::app

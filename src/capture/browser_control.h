@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/browser_part.h"
 #include "app/context.h"
 #include "capture/automation.h"
 #include "capture/browser_worker.h"
@@ -28,10 +29,9 @@ inline constexpr const char* kReplayListAgent =
     "Chrome/89.0.4389.90 Safari/537.36";
 inline constexpr const char* kReplayListWindow = "1000,760";
 
-// How the display box lines about the browser begin; the command line looks for them.
-inline constexpr std::string_view kBrowserStartFailed = "浏览器启动失败：";
-inline constexpr std::string_view kBrowserGone = "浏览器已退出";
-inline constexpr std::string_view kAttachFailed = "连接已打开浏览器失败：";
+using app::kAttachFailed;
+using app::kBrowserGone;
+using app::kBrowserStartFailed;
 
 // The display line for a failed start or attach.
 std::string browser_failure_text(const BrowserFailure& failure);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/browser_part.h"
 #include "capture/browser_control.h"
 #include "capture/loader.h"
 #include "capture/request_rules.h"
@@ -42,7 +43,7 @@ struct Parts {
   BrowserControl control;
 };
 
-class CaptureSubsystem final : public app::Subsystem {
+class CaptureSubsystem final : public app::Subsystem, public app::BrowserPart {
  public:
   explicit CaptureSubsystem(app::Context& ctx) : ctx_(ctx), parts_(std::make_shared<Parts>(ctx)) {}
   ~CaptureSubsystem() override {
@@ -70,7 +71,7 @@ class CaptureSubsystem final : public app::Subsystem {
     parts_->capture.join();
   }
 
-  void open_replay_page(const std::string& address) { parts_->control.open_replay_page(address); }
+  void open_replay_page(const std::string& address) override { parts_->control.open_replay_page(address); }
 
   void register_clicks() {
     std::weak_ptr<Parts> weak = parts_;
@@ -91,13 +92,6 @@ class CaptureSubsystem final : public app::Subsystem {
 };
 
 }  // namespace
-
-bool open_replay_page(app::Application& app, const std::string& address) {
-  auto* part = dynamic_cast<CaptureSubsystem*>(app.subsystem("capture"));
-  if (!part) return false;
-  part->open_replay_page(address);
-  return true;
-}
 
 void install(app::Application& app) {
   auto part = std::make_unique<CaptureSubsystem>(app.context());

@@ -8,6 +8,7 @@
 
 #include "app/application.h"
 #include "app/controls.h"
+#include "app/browser_part.h"
 #include "platform/fs.h"
 #include "platform/interrupt.h"
 #include "platform/paths.h"
@@ -135,13 +136,17 @@ class CliRun {
       say(stderr, "【" + box.caption + "】" + box.text + "\n");
     });
     window_.set_observer(&mirror_);
+    // The options are configuration the subsystems read as they are made.
+    if (options_.headless) app_.context().config.browser_headless = true;
     install(app_);
   }
 
   int run() {
-    if (options_.headless) app_.context().config.browser_headless = true;
     if (!app_.start()) return kCliToolFailed;
     desktop_.run_on_ui([&] { app_.window_created(); });
+    // The saved settings come in on a thread of their own: the boxes are set after them, so an
+    // old address or folder never overwrites the one given here.
+    app_.wait_for_saved_settings(10s);
     if (!options_.dir.empty()) window_.set_text(app::kDownloadFolderBox, options_.dir);
     const std::string folder = window_.text(app::kDownloadFolderBox);
     if (!folder_writable(folder)) {
@@ -157,15 +162,25 @@ class CliRun {
     window_.set_text(box, "");  // an address saved by an earlier run must not count
     // A dashboard link is opened like a room: its page's requests lead to the replay address.
     say(stdout, std::string(live ? "打开直播间：" : "打开回放网址：") + options_.link + "\n");
-    window_.set_text(app::kShareLinkBox, options_.link);
-    desktop_.run_on_ui([&] { window_.click(app::kOpenLiveRoomButton); });
+    if (live) {
+      window_.set_text(app::kShareLinkBox, options_.link);
+      desktop_.run_on_ui([&] { window_.click(app::kOpenLiveRoomButton); });
+    } else {
+      // The replay pages are desktop pages, as the window's replay list opens them.
+      if (auto* browser = dynamic_cast<app::BrowserPart*>(app_.subsystem("capture")))
+        desktop_.run_on_ui([&] { browser->open_replay_page(options_.link); });
+    }
     if (browser_missing()) {
       say(stderr, "找不到可用的浏览器（Chrome、Edge 或 Chromium）。请安装后再试，或在 data/config.ini 中设置 browser_path。\n");
       return finish(kCliNoBrowser);
     }
     say(stdout, "等待真实地址（最多 " + std::to_string(options_.timeout_s) + " 秒）……\n");
-    const bool got = wait_or_interrupt([&] { return !window_.text(box).empty(); },
+    const bool got = wait_or_interrupt([&] { return !window_.text(box).empty() || !browser_failure().empty(); },
                                        std::chrono::seconds(options_.timeout_s));
+    if (const std::string failure = browser_failure(); !failure.empty()) {
+      say(stderr, failure + "\n");
+      return finish(kCliNoBrowser);
+    }
     if (!got) {
       if (platform::interrupt_count() > 0) return finish(kCliNoAddress);
       say(stderr, std::string("在 ") + std::to_string(options_.timeout_s) + " 秒内没有得到" +
@@ -181,6 +196,17 @@ class CliRun {
     for (const auto& b : desktop_.shown_boxes())
       if (b.text.find("请下载谷歌浏览器") != std::string::npos) return true;
     return false;
+  }
+
+  // The display line of a browser that could not start or went away; "" while all is well.
+  std::string browser_failure() const {
+    const std::string text = window_.text(app::kDisplayBox);
+    for (std::string_view start : {app::kBrowserStartFailed, app::kBrowserGone}) {
+      const std::size_t at = text.find(start);
+      if (at == std::string::npos) continue;
+      return text.substr(at, text.find("\r\n", at) - at);
+    }
+    return {};
   }
 
   bool busy() { return app_.busy(); }
