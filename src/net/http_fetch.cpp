@@ -22,8 +22,18 @@ const char* failure_text(platform::HttpPhase phase) {
     case HttpPhase::Headers: return "710 设置协议头失败!";
     case HttpPhase::Send: return "711 发送请求失败!";
     case HttpPhase::Receive: return "712 服务器未响应!";
+    case HttpPhase::BodyTooLarge: return kBodyTooLargeText;
+    case HttpPhase::HeadersTooLarge: return kHeadersTooLargeText;
     default: return "";
   }
+}
+
+int set_cookie_lines(std::string_view headers) {
+  int count = 0;
+  for (std::size_t at = headers.find("\r\nSet-Cookie:"); at != std::string_view::npos;
+       at = headers.find("\r\nSet-Cookie:", at + 2))
+    ++count;
+  return count;
 }
 
 }  // namespace
@@ -56,6 +66,7 @@ std::string HttpFetch(const HttpFetchRequest& request, HttpFetchResponse& respon
   out.body = !request.body_bytes.empty() ? request.body_bytes : platform::utf8_to_gbk(request.body_text);
   out.timeout_ms = timeout_ms(request.timeout_seconds);
   out.no_redirect = request.no_redirect;
+  out.max_body_bytes = request.max_body_bytes;
   out.cookies_given = !request.cookies.empty();
   if (!request.user.empty() && !request.password.empty()) {
     out.user = request.user;
@@ -75,6 +86,10 @@ std::string HttpFetch(const HttpFetchRequest& request, HttpFetchResponse& respon
   }
   if (result.failure != platform::HttpPhase::Ok) {
     response.status = failure_text(result.failure);
+    return {};
+  }
+  if (set_cookie_lines(result.raw_headers) > kMaxSetCookies) {
+    response.status = kHeadersTooLargeText;
     return {};
   }
   response.response_headers = std::move(result.raw_headers);

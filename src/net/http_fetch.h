@@ -2,9 +2,16 @@
 // HttpFetch: a one-shot HTTP request with browser-like default headers, cookie gathering and
 // merging, the redirect target and the page's text decoded from its own charset. Every call opens
 // and closes its own connection; it blocks, never throws, and is safe from any thread.
+#include <cstddef>
 #include <string>
 
 namespace qz::net {
+
+inline constexpr std::size_t kDefaultMaxBodyBytes = 16 * 1048576;
+// Past the body cap, and past 64 KiB of headers or kMaxSetCookies Set-Cookie lines.
+inline constexpr const char* kBodyTooLargeText = "714 响应内容超过上限!";
+inline constexpr const char* kHeadersTooLargeText = "715 响应头超过上限!";
+inline constexpr int kMaxSetCookies = 128;
 
 struct HttpFetchRequest {
   std::string url;  // absolute http:// or https:// address
@@ -22,6 +29,9 @@ struct HttpFetchRequest {
   bool add_default_headers = true;
   std::string body_bytes;      // raw body; when not empty it is sent instead of body_text
   bool normalize_header_names = true;
+  // A larger body fails the request with kBodyTooLargeText: each caller caps what it reads at
+  // what its use can need, so no answer makes the program allocate without end.
+  std::size_t max_body_bytes = kDefaultMaxBodyBytes;
 };
 
 struct HttpFetchResponse {

@@ -1,6 +1,7 @@
 #include "net/http_message.h"
 
 #include <regex>
+#include <unordered_set>
 #include <vector>
 
 #include "app/text_util.h"
@@ -186,22 +187,18 @@ std::string merge_cookie_text(const std::string& old_cookies, const std::string&
   };
   auto key_of = [](const std::string& item) { return trim_spaces(item.substr(0, item.find('='))); };
 
+  // Sets, not scans: a caller's cookie text may be long, and the merge stays linear in it.
   std::vector<std::string> merged = items_of(new_cookies);
-  std::vector<std::string> new_keys;
-  for (const std::string& item : merged) new_keys.push_back(key_of(item));
-  for (std::string& item : items_of(old_cookies)) {
-    const std::string key = key_of(item);
-    bool replaced = false;
-    for (const std::string& k : new_keys) replaced = replaced || k == key;
-    if (!replaced) merged.push_back(std::move(item));
-  }
+  std::unordered_set<std::string> new_keys;
+  for (const std::string& item : merged) new_keys.insert(key_of(item));
+  for (std::string& item : items_of(old_cookies))
+    if (!new_keys.count(key_of(item))) merged.push_back(std::move(item));
   std::vector<std::string> kept;
+  std::unordered_set<std::string> seen;
   for (std::string& item : merged) {
     const bool deleted = item.size() >= 8 && item.compare(item.size() - 8, 8, "=deleted") == 0;
-    if (deleted) continue;
-    bool repeat = false;
-    for (const std::string& k : kept) repeat = repeat || k == item;
-    if (!repeat) kept.push_back(std::move(item));
+    if (deleted || !seen.insert(item).second) continue;
+    kept.push_back(std::move(item));
   }
   std::string out;
   for (const std::string& item : kept) out += (out.empty() ? "" : "; ") + item;

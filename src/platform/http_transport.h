@@ -2,6 +2,7 @@
 // One HTTP exchange for HttpFetch: WinHTTP on Windows, libcurl elsewhere. The caller has already
 // split the address and built the header block; the transport sends them as given and reports in
 // which phase it failed, so the caller can name the failure.
+#include <cstddef>
 #include <string>
 
 namespace qz::platform {
@@ -21,7 +22,11 @@ enum class HttpPhase {
   Send,           // sending failed (this includes not reaching the server)
   Receive,        // no response
   HeaderQuery,    // the response headers could not be read
+  BodyTooLarge,   // the body passed max_body_bytes; nothing of it is kept
+  HeadersTooLarge,  // the header block passed max_header_bytes
 };
+
+inline constexpr std::size_t kDefaultMaxHeaderBytes = 65536;
 
 struct HttpTransportRequest {
   bool secure = false;      // https
@@ -37,6 +42,10 @@ struct HttpTransportRequest {
   std::string user, password;  // applied only when both are non-empty
   std::string proxy;           // "host:port", empty = direct
   std::string proxy_user, proxy_password;  // applied only when both are non-empty
+  // The answer is refused, never stored whole, past these sizes: a hostile or broken server
+  // cannot make the program allocate without end.
+  std::size_t max_body_bytes = 16 * 1048576;
+  std::size_t max_header_bytes = kDefaultMaxHeaderBytes;
 };
 
 struct HttpTransportResult {

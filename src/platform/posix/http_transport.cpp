@@ -14,13 +14,22 @@ namespace qz::platform {
 namespace {
 
 struct Exchange {
+  std::size_t max_body = 0, max_headers = 0;
   std::string body;
   std::string headers;
+  std::size_t header_bytes = 0;  // of every response, redirects included
   bool got_headers = false;
+  HttpPhase too_large = HttpPhase::Ok;
 };
 
+// Returning less than was given ends the transfer.
 size_t on_body(char* data, size_t size, size_t count, void* user) {
-  static_cast<Exchange*>(user)->body.append(data, size * count);
+  auto* exchange = static_cast<Exchange*>(user);
+  if (size * count > exchange->max_body - exchange->body.size()) {
+    exchange->too_large = HttpPhase::BodyTooLarge;
+    return 0;
+  }
+  exchange->body.append(data, size * count);
   return size * count;
 }
 
@@ -28,6 +37,11 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
 size_t on_header(char* data, size_t size, size_t count, void* user) {
   auto* exchange = static_cast<Exchange*>(user);
   const std::string_view line(data, size * count);
+  exchange->header_bytes += line.size();
+  if (exchange->header_bytes > exchange->max_headers) {
+    exchange->too_large = HttpPhase::HeadersTooLarge;
+    return 0;
+  }
   if (line.rfind("HTTP/", 0) == 0) exchange->headers.clear();
   exchange->headers.append(line);
   exchange->got_headers = true;
@@ -61,6 +75,8 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   const std::string url = std::string(request.secure ? "https://" : "http://") + request.host + ":" +
                           std::to_string(request.port) + request.object_path;
   Exchange exchange;
+  exchange.max_body = request.max_body_bytes;
+  exchange.max_headers = request.max_header_bytes;
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK) {
     result.failure = HttpPhase::Request;
@@ -139,6 +155,10 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   }
 
   const CURLcode code = curl_easy_perform(c);
+  if (exchange.too_large != HttpPhase::Ok) {
+    result.failure = exchange.too_large;
+    return result;
+  }
   if (code != CURLE_OK) {
     if (exchange.got_headers) {
       result.read_failed = true;  // what came so far is kept, as after a failed read

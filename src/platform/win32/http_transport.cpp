@@ -55,6 +55,8 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   // timeout covers that phase too.
   DWORD response_timeout = static_cast<DWORD>(t);
   WinHttpSetOption(h.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
+  DWORD max_headers = static_cast<DWORD>(request.max_header_bytes);
+  WinHttpSetOption(h.request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &max_headers, sizeof max_headers);
   if (!request.user.empty() && !request.password.empty() &&
       !WinHttpSetCredentials(h.request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC,
                              to_wide(request.user).c_str(), to_wide(request.password).c_str(), nullptr))
@@ -90,12 +92,15 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
                           body_length ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA, body_length,
                           body_length, 0))
     return failed(HttpPhase::Send);
-  if (!WinHttpReceiveResponse(h.request, nullptr)) return failed(HttpPhase::Receive);
+  if (!WinHttpReceiveResponse(h.request, nullptr))
+    return failed(GetLastError() == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW ? HttpPhase::HeadersTooLarge
+                                                                       : HttpPhase::Receive);
 
   HttpTransportResult result;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(h.request, &available) || available < 1) break;
+    if (available > request.max_body_bytes - result.body.size()) return failed(HttpPhase::BodyTooLarge);
     std::vector<char> buffer(available);
     DWORD read = 0;
     if (!WinHttpReadData(h.request, buffer.data(), available, &read)) {
@@ -118,6 +123,7 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   }
   raw.resize(bytes / sizeof(wchar_t));
   result.raw_headers = from_wide(raw);
+  if (result.raw_headers.size() > request.max_header_bytes) return failed(HttpPhase::HeadersTooLarge);
   return result;
 }
 
