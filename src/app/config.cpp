@@ -54,6 +54,7 @@ Config Config::load(const std::string& program_folder) {
   source.read("browser_flags", c.browser_flags);
   source.read("browser_headless", c.browser_headless);
   source.read("browser_port", c.browser_port);
+  source.read("ca_file", c.ca_file);
   return c;
 }
 

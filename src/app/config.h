@@ -8,6 +8,8 @@ namespace qz::app {
 struct Config {
   std::string live_host = "live.platform.invalid";
   std::string replay_cdn = "https://replay.platform.invalid";
+  // "host[:port]" of the tool server, fetched over https; "http://host[:port]" names a plain
+  // server the user chooses (a local one).
   std::string tool_host = "tools.maker.invalid";
   std::string update_primary = "https://update.maker.invalid/";
   std::string update_mirror1 = "https://mirror1.maker.invalid/";
@@ -18,6 +20,9 @@ struct Config {
   std::string browser_flags;
   bool browser_headless = false;
   int browser_port = 9222;
+  // A PEM file of certificate authorities trusted beside the system's for the verified requests
+  // (update index and file, tools); Linux program only.
+  std::string ca_file;
 
   // Defaults, then the file under `program_folder`, then the environment.
   static Config load(const std::string& program_folder);

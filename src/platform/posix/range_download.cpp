@@ -6,6 +6,8 @@
 #include <chrono>
 
 #include "platform/posix/http_curl.h"
+#include "platform/tls_trust.h"
+#include "platform/verified_get.h"
 
 namespace qz::platform {
 namespace {
@@ -66,6 +68,7 @@ void common_options(CURL* c) {
   curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
   curl_easy_setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
+  if (const std::string ca = extra_ca_file(); !ca.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca.c_str());
 }
 
 // What the length probe and the block fetch ask alike: the address, the caller's headers,
@@ -76,6 +79,9 @@ void request_options(CURL* c, const std::string& url, curl_slist* headers, Heade
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+  // A download that starts on https stays there: a redirect down to http would let whoever sits
+  // on the path choose the file.
+  if (is_https_address(url)) curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, capture_header);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, capture);
 }

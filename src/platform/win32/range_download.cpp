@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/verified_get.h"
 #include "platform/win32/wide.h"
 
 namespace qz::platform {
@@ -74,6 +75,19 @@ DownloadReply reply_of(HINTERNET request) {
   return reply;
 }
 
+// A download that starts on https stays there: an answer that came, after redirects, from
+// anywhere else is refused, whatever the WinINet at hand allows.
+bool left_https(const std::string& url, HINTERNET request) {
+  if (!is_https_address(url)) return false;
+  DWORD bytes = 0;
+  InternetQueryOptionW(request, INTERNET_OPTION_URL, nullptr, &bytes);
+  std::wstring final_url(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(final_url.size() * sizeof(wchar_t));
+  if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, final_url.data(), &bytes)) return true;
+  final_url.resize(wcsnlen(final_url.c_str(), final_url.size()));
+  return !is_https_address(from_wide(final_url));
+}
+
 }  // namespace
 
 std::optional<DownloadReply> probe_download(const std::string& url, const std::string& headers) {
@@ -82,7 +96,7 @@ std::optional<DownloadReply> probe_download(const std::string& url, const std::s
   const std::wstring h = to_wide(headers);
   Internet request(InternetOpenUrlW(internet.handle, to_wide(url).c_str(), h.c_str(), static_cast<DWORD>(h.size()),
                                     kOpenFlags, 0));
-  if (!request.handle) return std::nullopt;
+  if (!request.handle || left_https(url, request.handle)) return std::nullopt;
   return reply_of(request.handle);  // no body is read
 }
 
@@ -114,7 +128,7 @@ FetchOutcome DownloadSession::fetch(const std::string& url, const std::string& h
   const std::wstring h = to_wide(headers);
   Internet request(InternetOpenUrlW(impl_->internet, to_wide(url).c_str(), h.c_str(), static_cast<DWORD>(h.size()),
                                     kOpenFlags, 0));
-  if (!request.handle) return FetchOutcome::Failed;
+  if (!request.handle || left_https(url, request.handle)) return FetchOutcome::Failed;
   if (!callbacks.on_reply(reply_of(request.handle))) return FetchOutcome::Cancelled;
   std::vector<char> buffer(kReadSize);
   for (;;) {

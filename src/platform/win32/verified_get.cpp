@@ -20,10 +20,23 @@ struct InternetHandle {
   InternetHandle& operator=(const InternetHandle&) = delete;
 };
 
+// The address the answer finally came from, after the redirects WinHTTP followed.
+std::wstring final_address(HINTERNET request) {
+  DWORD bytes = 0;
+  WinHttpQueryOption(request, WINHTTP_OPTION_URL, nullptr, &bytes);
+  if (bytes == 0) return {};
+  std::wstring url(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(url.size() * sizeof(wchar_t));
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url.data(), &bytes)) return {};
+  url.resize(wcsnlen(url.c_str(), url.size()));
+  return url;
+}
+
 }  // namespace
 
-VerifiedGetResult verified_get(const std::string& url, int timeout_ms) {
+VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_bytes, int timeout_ms) {
   VerifiedGetResult result;
+  if (!is_https_address(url)) return result;
   std::wstring wide_url = to_wide(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -31,7 +44,7 @@ VerifiedGetResult verified_get(const std::string& url, int timeout_ms) {
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
   if (!WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) return result;
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return result;
+  if (parts.nScheme != INTERNET_SCHEME_HTTPS) return result;
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
   object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
@@ -52,11 +65,16 @@ VerifiedGetResult verified_get(const std::string& url, int timeout_ms) {
   if (!connection.h) return result;
   InternetHandle request(WinHttpOpenRequest(
       connection.h, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-      parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+      WINHTTP_FLAG_SECURE));
   if (!request.h) return result;
+  DWORD max_headers = 65536;
+  WinHttpSetOption(request.h, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &max_headers, sizeof max_headers);
   if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request.h, nullptr))
     return result;
+  // The redirect policy already forbids leaving https; this holds even where a WinHTTP does not
+  // honour it.
+  if (!is_https_address(from_wide(final_address(request.h)))) return result;
   DWORD status = 0;
   DWORD size = sizeof status;
   if (!WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -68,6 +86,10 @@ VerifiedGetResult verified_get(const std::string& url, int timeout_ms) {
     DWORD got = 0;
     if (!WinHttpReadData(request.h, buffer, sizeof buffer, &got)) return result;
     if (got == 0) break;
+    if (got > max_body_bytes - body.size()) {
+      result.too_large = true;
+      return result;
+    }
     body.append(buffer, got);
   }
   result.ok = true;
