@@ -32,6 +32,7 @@ constexpr const char* kHeaders =
 struct DownloadTask {
   std::string url, target, temp;
   DownloadProgress progress;
+  DownloadCheck check;
   int number = 0;
   std::uint64_t total = 0, block_count = 0;
   int max_workers = 1;
@@ -204,7 +205,8 @@ void run_coordinator(std::shared_ptr<Task> task) {
     downloaded = task->downloaded;
   }
   task->file.close();
-  if (state == kRunning && (downloaded != task->total || !platform::rename_replacing(task->temp, task->target)))
+  if (state == kRunning && (downloaded != task->total || (task->check && !task->check(task->temp)) ||
+                            !platform::rename_replacing(task->temp, task->target)))
     state = kFailed;
   if (state != kRunning) platform::remove_file(task->temp);
   {
@@ -220,7 +222,8 @@ void run_coordinator(std::shared_ptr<Task> task) {
   std::lock_guard guard(task->lock);
   task->state = state;
   task->ended = true;
-  task->progress = nullptr;  // the caller's callback is not kept alive past the task
+  task->progress = nullptr;  // the caller's callbacks are not kept alive past the task
+  task->check = nullptr;
   task->changed.notify_all();
 }
 
@@ -251,7 +254,7 @@ std::string FileDownloader::ResolveTarget(const std::string& url, const std::str
 }
 
 int FileDownloader::Download(const std::string& url, const std::string& target_path, int part_count,
-                             DownloadProgress progress, const std::string& user) {
+                             DownloadProgress progress, const std::string& user, DownloadCheck check) {
   int number;
   {
     std::lock_guard guard(g_lists_lock);
@@ -272,6 +275,7 @@ int FileDownloader::Download(const std::string& url, const std::string& target_p
   task->target = target;
   task->temp = target + ".part";
   task->progress = std::move(progress);
+  task->check = std::move(check);
   task->number = number;
   task->total = *probe->content_length;
   task->block_count = (task->total + kBlock - 1) / kBlock;

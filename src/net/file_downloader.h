@@ -33,6 +33,11 @@ inline constexpr int kDownloadFailed = -1;   // the task failed; both sizes are 
 // time per task; it may call the control operations but must not wait for the task to end.
 using DownloadProgress = std::function<void(int task, int kind, std::int64_t total, std::int64_t downloaded)>;
 
+// Asked on a downloader thread with the path of the whole temporary file before it takes the
+// target's name; false deletes it and fails the task (say, a digest that does not match), so a
+// file that is not the right one never lands under the target's name.
+using DownloadCheck = std::function<bool(const std::string& part_path)>;
+
 // A task's record; it lives as long as the task list that holds it.
 struct DownloadTask;
 
@@ -61,7 +66,7 @@ class FileDownloader {
   // redirect). Returns the task number in the user's list, or -1 when the task cannot start (no
   // connection, no or zero Content-Length, target not writable); -1 still takes a number.
   int Download(const std::string& url, const std::string& target_path, int part_count,
-               DownloadProgress progress, const std::string& user = "");
+               DownloadProgress progress, const std::string& user = "", DownloadCheck check = nullptr);
 
   // Control operations for one task of a user (by number) or for all of them. A number outside the
   // list, a failed Download or a task that has ended is left alone, and so is a task once stopped

@@ -1,4 +1,4 @@
-#include "notices/sha256.h"
+#include "net/sha256.h"
 
 #include <cstdint>
 #include <algorithm>
@@ -6,7 +6,7 @@
 
 #include "platform/fs.h"
 
-namespace qz::notices {
+namespace qz::net {
 namespace {
 
 constexpr std::uint32_t kRound[64] = {
@@ -118,4 +118,17 @@ std::string sha256_of_file(const std::string& path) {
   return h.hex_digest();
 }
 
-}  // namespace qz::notices
+std::string parse_sha256_text(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  if (text.size() < 64 || (text.size() > 64 && !blank(text[64]))) return {};
+  std::string digest;
+  for (char c : text.substr(0, 64)) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return {};
+    digest += c;
+  }
+  return digest;
+}
+
+}  // namespace qz::net

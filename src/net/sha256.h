@@ -1,10 +1,10 @@
 #pragma once
-// SHA-256 of a byte string, for checking a downloaded program against the digest its update index
-// announces.
+// SHA-256 of a byte string, for checking a downloaded program (a tool, an update) against the
+// digest its server announces.
 #include <string>
 #include <string_view>
 
-namespace qz::notices {
+namespace qz::net {
 
 class Sha256 {
  public:
@@ -24,5 +24,8 @@ class Sha256 {
 std::string sha256_hex(std::string_view bytes);
 // The digest of a file read in pieces; empty when it cannot be read.
 std::string sha256_of_file(const std::string& path);
+// A digest as a server writes it: 64 hex digits, optionally followed by blanks and a file name
+// (the sha256sum form). Lower-case hex, or empty when the text holds no such digest.
+std::string parse_sha256_text(std::string_view text);
 
-}  // namespace qz::notices
+}  // namespace qz::net

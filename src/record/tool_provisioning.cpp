@@ -1,20 +1,97 @@
 #include "record/tool_provisioning.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "app/controls.h"
+#include "app/text_util.h"
+#include "net/http_fetch.h"
+#include "net/sha256.h"
 #include "platform/fs.h"
 #include "platform/os_info.h"
 #include "net/file_downloader.h"
+#include "platform/tls_trust.h"
+#include "platform/verified_get.h"
 #include "record/media_tools.h"
 
 namespace qz::record {
 namespace {
 
 constexpr const char* kDownloadFolderBox = app::kDownloadFolderBox;
+constexpr std::size_t kMaxDigestBytes = 4096;
+
+std::string file_name_of(const std::string& path) {
+  const std::size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// The display box while tools download: each report shows its progress, and the texts of tools
+// that failed stay below it, so a failure is not overwritten by the other tool's progress.
+class ToolDisplay {
+ public:
+  explicit ToolDisplay(app::WindowModel& window) : window_(window) {}
+  void progress(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    window_.set_text(app::kDisplayBox, failures_.empty() ? text : text + "\r\n\r\n" + failures_);
+  }
+  void failed(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    failures_ += (failures_.empty() ? "" : "\r\n") + text;
+    window_.set_text(app::kDisplayBox, failures_);
+  }
+
+ private:
+  app::WindowModel& window_;
+  std::mutex mutex_;  // reports of both tools' downloader threads meet here
+  std::string failures_;
+};
 
 }  // namespace
+
+std::string tool_address(const std::string& tool_host, const std::string& source_path) {
+  std::string base = tool_host;
+  if (!app::starts_with_ignoring_ascii_case(base, "http://") && !app::starts_with_ignoring_ascii_case(base, "https://"))
+    base = "https://" + base;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base + source_path;
+}
+
+std::string tool_failed_text(const std::string& tool_file, bool digest_mismatch) {
+  const std::string what = digest_mismatch
+                               ? "组件 " + tool_file + " 与服务器给出的校验值不符，已删除，没有使用。"
+                               : "组件 " + tool_file + " 下载失败。";
+  return what + "请检查网络后重新打开软件，或者请把 ffm.exe 和 ffplay.exe 放到程序目录";
+}
+
+std::optional<std::string> fetch_tool_digest(const std::string& tool_url) {
+  const std::string url = tool_url + ".sha256";
+  int status = 0;
+  std::string body;
+  if (platform::is_https_address(url)) {
+    platform::VerifiedGetResult got = platform::verified_get(url, kMaxDigestBytes);
+    if (!got.ok) return std::nullopt;
+    status = got.status;
+    body = std::move(got.body);
+  } else {
+    // A plain server the user named: nothing to verify the channel with, the digest still
+    // catches a file cut or mangled on the way.
+    net::HttpFetchRequest request;
+    request.url = url;
+    request.max_body_bytes = kMaxDigestBytes;
+    net::HttpFetchResponse response = net::HttpFetch(request);
+    if (response.status.empty() || response.status[0] < '1' || response.status[0] > '5') return std::nullopt;
+    status = std::atoi(response.status.c_str());
+    body = std::move(response.body);
+  }
+  if (status == 404 || status == 410) return std::string();
+  if (status < 200 || status > 299) return std::nullopt;
+  std::string digest = net::parse_sha256_text(body);
+  if (digest.empty()) return std::nullopt;
+  return digest;
+}
 
 std::vector<ToolDownload> missing_tool_downloads(const app::Context& ctx, bool windows_64bit) {
   std::vector<ToolDownload> downloads;
@@ -38,19 +115,42 @@ std::string tool_progress_text(int task, std::int64_t total, std::int64_t downlo
 
 std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolDownload>& downloads,
                                       const std::string& user) {
+  platform::set_extra_ca_file(ctx.config.ca_file);
   std::vector<int> tasks;
   net::FileDownloader downloader;
-  app::WindowModel& window = ctx.window;
+  auto display = std::make_shared<ToolDisplay>(ctx.window);
   for (const ToolDownload& d : downloads) {
-    window.set_text(app::kDisplayBox, kToolsDownloadingText);
-    // The downloader writes under a temporary name and renames when the file is whole, so the
-    // presence test of the next start never takes a broken tool for a good one.
-    tasks.push_back(downloader.Download(
-        "http://" + ctx.config.tool_host + d.source_path, d.target, 3,
-        [&window](int task, int, std::int64_t total, std::int64_t downloaded) {
-          window.set_text(app::kDisplayBox, tool_progress_text(task, total, downloaded));
+    ctx.window.set_text(app::kDisplayBox, kToolsDownloadingText);
+    const std::string url = tool_address(ctx.config.tool_host, d.source_path);
+    const std::string tool = file_name_of(d.target);
+    const std::optional<std::string> digest = fetch_tool_digest(url);
+    if (!digest) {
+      display->failed(tool_failed_text(tool, false));
+      tasks.push_back(-1);
+      continue;
+    }
+    auto mismatched = std::make_shared<std::atomic<bool>>(false);
+    net::DownloadCheck check;
+    if (!digest->empty())
+      check = [expected = *digest, mismatched](const std::string& part) {
+        if (net::sha256_of_file(part) == expected) return true;
+        *mismatched = true;
+        return false;
+      };
+    // The downloader writes under a temporary name and renames when the file is whole (and its
+    // digest matches), so the presence test of the next start never takes a broken tool for a
+    // good one, and a recording never runs one.
+    const int task = downloader.Download(
+        url, d.target, 3,
+        [display, tool, mismatched](int number, int kind, std::int64_t total, std::int64_t downloaded) {
+          if (kind == net::kDownloadFailed)
+            display->failed(tool_failed_text(tool, *mismatched));
+          else
+            display->progress(tool_progress_text(number, total, downloaded));
         },
-        user));
+        user, std::move(check));
+    if (task < 0) display->failed(tool_failed_text(tool, false));
+    tasks.push_back(task);
   }
   return tasks;
 }

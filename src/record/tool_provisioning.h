@@ -6,6 +6,7 @@
 // once per start about a blank in the program folder's path, which breaks ffmpeg's unquoted file
 // argument, and defaults the download folder.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,18 @@ struct ToolDownload {
   std::string target;       // file in the program folder
 };
 
+// Where a tool comes from: "https://" + tool_host + path, or tool_host as given when it names its
+// own scheme ("http://127.0.0.1:8080" for a local server the user chooses).
+std::string tool_address(const std::string& tool_host, const std::string& source_path);
+
+// What the display box says when a tool did not arrive, or arrived but did not match the digest
+// its server gives: which tool, and what the user can do instead.
+std::string tool_failed_text(const std::string& tool_file, bool digest_mismatch);
+
+// The digest the tool server gives beside a tool (`<address>.sha256`). Empty when it offers none
+// (404); nothing when the answer cannot be trusted or read, which refuses the tool.
+std::optional<std::string> fetch_tool_digest(const std::string& tool_url);
+
 // The Windows rule: each tool without a file in the program folder, ffmpeg first, with the
 // server path of the build for this Windows.
 std::vector<ToolDownload> missing_tool_downloads(const app::Context& ctx, bool windows_64bit);
@@ -32,8 +45,10 @@ std::string tool_progress_text(int task, std::int64_t total, std::int64_t downlo
 
 // For each download: the display box says a tool is missing, then the download starts with 3
 // parts and shows its progress there. Returns the task numbers in `user`'s list (-1 for one that
-// could not start). Returns when every download has ended, so the thread that asked for them owns
-// them; closing stops them (the provisioning part's request_stop). A tool file appears only whole.
+// could not start, or whose digest could not be read). Returns when every download has ended, so
+// the thread that asked for them owns them; closing stops them (the provisioning part's request_stop). A tool
+// file appears only whole and, when its server gives a digest, only when it matches. A tool that
+// fails says so in the display box, and that text stays below any later progress.
 std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolDownload>& downloads,
                                       const std::string& user = kProvisioningUser);
 

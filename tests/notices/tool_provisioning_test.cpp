@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/controls.h"
 #include "fixtures/maker_server/maker_server.h"
+#include "net/sha256.h"
 #include "platform/fs.h"
 #include "net/file_downloader.h"
 #include "record/install.h"
@@ -86,7 +87,10 @@ struct ProvisioningFixture : ::testing::Test {
   app::Context ctx{window, desktop, folder.str(), {}, platform::join_path(folder.str(), "ffm.exe")};
   std::string user = fresh_user();
 
-  void SetUp() override { ctx.config.tool_host = server.tool_host(); }
+  void SetUp() override {
+    ctx.config.tool_host = server.tool_host();
+    ctx.config.ca_file = server.ca_file();
+  }
   void wait_for(const std::vector<int>& tasks) {
     for (int task : tasks)
       if (task > 0) ASSERT_TRUE(net::FileDownloader{}.Wait(user, task, 60000));
@@ -168,7 +172,86 @@ TEST_F(ProvisioningFixture, AToolThatDoesNotArriveWholeLeavesNoFile) {
   EXPECT_TRUE(folder_files().empty());
   // The next start finds both missing again.
   EXPECT_EQ(missing_tool_downloads(ctx, false).size(), 2u);
-  EXPECT_EQ(window.text(app::kDisplayBox), tool_progress_text(2, 0, 0));
+  // Both failures are named, whichever way each failed (no start, a failed report), and say
+  // what to do; neither is overwritten.
+  EXPECT_EQ(window.text(app::kDisplayBox),
+            tool_failed_text("ffm.exe", false) + "\r\n" + tool_failed_text("ffplay.exe", false));
+  EXPECT_NE(window.text(app::kDisplayBox).find("请把 ffm.exe 和 ffplay.exe 放到程序目录"), std::string::npos);
+}
+
+TEST(ToolProvisioningRules, ToolAddressIsHttpsUnlessTheHostNamesItsScheme) {
+  struct Case {
+    const char* host;
+    const char* address;
+  } cases[] = {
+      {"tools.maker.invalid", "https://tools.maker.invalid/tool/ffmpeg32.exe"},
+      {"127.0.0.1:8443", "https://127.0.0.1:8443/tool/ffmpeg32.exe"},
+      {"http://127.0.0.1:8080", "http://127.0.0.1:8080/tool/ffmpeg32.exe"},
+      {"HTTP://127.0.0.1:8080/", "HTTP://127.0.0.1:8080/tool/ffmpeg32.exe"},
+      {"https://tools.maker.invalid/", "https://tools.maker.invalid/tool/ffmpeg32.exe"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tool_address(c.host, "/tool/ffmpeg32.exe"), c.address) << c.host;
+}
+
+// What the tool server says beside a tool decides whether it may land: a matching digest or none
+// (404) lets it in; a digest that differs, one that cannot be read, or a server that cannot be
+// trusted leaves no tool and names it.
+TEST_F(ProvisioningFixture, ToolsArriveOnlyOverVerifiedHttpsAndOnlyWhenTheirDigestMatches) {
+  const std::string good = pattern(test::MakerServer::kFfplay32Size);
+  struct Case {
+    const char* name;
+    std::string tool_host;
+    int digest_status;
+    std::string digest;
+    bool arrives;
+    bool mismatch;
+  } cases[] = {
+      {"digest matches", server.tool_host(), 200, net::sha256_hex(good) + "  ffplay32.exe\n", true, false},
+      {"no digest offered", server.tool_host(), 404, "", true, false},
+      {"digest differs", server.tool_host(), 200, net::sha256_hex("another program"), false, true},
+      {"digest unreadable", server.tool_host(), 200, "not a digest", false, false},
+      {"digest server fails", server.tool_host(), 500, "", false, false},
+      // The tool server speaks plain http where https is configured: refused at the handshake.
+      {"plain server for https", "127.0.0.1:" + std::to_string(server.http().port()), 404, "", false, false},
+      // The user named a plain local server: no certificate, the digest still holds.
+      {"explicit http", server.plain_url(), 200, net::sha256_hex(good), true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(folder / "ffplay.exe");
+    test::write_bytes(folder / "ffm.exe", "present");
+    const int status = c.digest_status;
+    const std::string digest = c.digest;
+    server.http().route("/tool/ffplay32.exe.sha256", [status, digest](const test::HttpRequest&) {
+      return test::HttpResponse{status, {}, digest};
+    });
+    ctx.config.tool_host = c.tool_host;
+    window.set_text(app::kDisplayBox, "");
+    const auto tasks = start_tool_downloads(ctx, missing_tool_downloads(ctx, false), user);
+    wait_for(tasks);
+    EXPECT_EQ(std::filesystem::exists(folder / "ffplay.exe"), c.arrives);
+    if (c.arrives) EXPECT_TRUE(test::read_bytes(folder / "ffplay.exe") == good);
+    auto files = folder_files();
+    std::sort(files.begin(), files.end());
+    const std::vector<std::string> expected =
+        c.arrives ? std::vector<std::string>{"ffm.exe", "ffplay.exe"} : std::vector<std::string>{"ffm.exe"};
+    EXPECT_EQ(files, expected);
+    if (!c.arrives) EXPECT_EQ(window.text(app::kDisplayBox), tool_failed_text("ffplay.exe", c.mismatch));
+  }
+}
+
+// A tool server that sends the download on to plain http is not followed.
+TEST_F(ProvisioningFixture, AToolRedirectedToPlainHttpIsRefused) {
+  test::write_bytes(folder / "ffm.exe", "present");
+  const std::string plain = server.plain_url() + "/tool/ffplay.exe";
+  server.http().route("/tool/ffplay32.exe", [plain](const test::HttpRequest&) {
+    return test::HttpResponse{302, {{"Location", plain}}, ""};
+  });
+  const auto tasks = start_tool_downloads(ctx, missing_tool_downloads(ctx, false), user);
+  wait_for(tasks);
+  EXPECT_FALSE(std::filesystem::exists(folder / "ffplay.exe"));
+  EXPECT_EQ(server.http().request_count("/tool/ffplay.exe"), 0);
+  EXPECT_EQ(window.text(app::kDisplayBox), tool_failed_text("ffplay.exe", false));
 }
 
 TEST_F(ProvisioningFixture, BlankWarningOncePerStartAndTheDownloadFolderDefault) {
@@ -261,6 +344,7 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
   test::write_bytes(folder / "ffplay.exe", "present");
   app::Application application(window, desktop, folder.str());
   application.context().config.tool_host = server.tool_host();
+  application.context().config.ca_file = server.ca_file();
   install(application);
   install_tool_provisioning(application);
   desktop.run_on_ui([&] { application.window_created(); });
