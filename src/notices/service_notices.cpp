@@ -1,5 +1,6 @@
 #include "notices/service_notices.h"
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,11 +14,12 @@
 #include "app/logs.h"
 #include "app/text_util.h"
 #include "net/http_fetch.h"
-#include "notices/sha256.h"
+#include "net/sha256.h"
 #include "platform/executable.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/text_codec.h"
+#include "platform/tls_trust.h"
 #include "platform/verified_get.h"
 #include "net/file_downloader.h"
 
@@ -29,16 +31,19 @@ using Values = std::map<std::string, std::string>;
 struct Fetched {
   bool ok = false;
   std::string body;
+  std::string status;  // HttpFetch's status or failure text
 };
 
 bool is_success(const std::string& status) { return !status.empty() && status[0] == '2'; }
 
-// Probe files, the announcement and the pictures: plain GETs through HttpFetch.
-Fetched plain_get(const std::string& url) {
+// Probe files, the announcement and the pictures: plain GETs through HttpFetch, each capped at
+// what its use can need.
+Fetched plain_get(const std::string& url, std::size_t max_bytes = kMaxNoticeBytes) {
   net::HttpFetchRequest request;
   request.url = url;
+  request.max_body_bytes = max_bytes;
   net::HttpFetchResponse response = net::HttpFetch(request);
-  return {is_success(response.status), std::move(response.body)};
+  return {is_success(response.status), std::move(response.body), std::move(response.status)};
 }
 
 // JSON documents are UTF-8; a server that sends GBK is understood too.
@@ -54,8 +59,9 @@ std::string value_of(const std::optional<Values>& values, const std::string& key
 
 // The update index decides which program the user runs next: it comes only over a connection
 // whose certificate checks out.
-std::optional<Values> fetch_update_index(const std::string& url) {
-  const platform::VerifiedGetResult got = platform::verified_get(url);
+std::optional<Values> fetch_update_index(const std::string& url, const std::string& program_folder) {
+  const platform::VerifiedGetResult got = platform::verified_get(url, kMaxNoticeBytes);
+  if (got.too_large) app::write_run_log(program_folder, std::string("升级信息：") + net::kBodyTooLargeText);
   if (!got.ok || got.status < 200 || got.status > 299) return std::nullopt;
   return read_text_values(as_utf8(got.body));
 }
@@ -80,6 +86,52 @@ std::string plain_number(double value) {
 }
 
 }  // namespace
+
+bool is_web_address(std::string_view link) {
+  // The scheme in lower case, as the maker's servers write it; "HTTP://" is shown, not opened.
+  std::string_view rest;
+  for (std::string_view scheme : {"http://", "https://"})
+    if (link.substr(0, scheme.size()) == scheme) rest = link.substr(scheme.size());
+  if (rest.empty()) return false;
+  // No blank, control character or backslash anywhere: the shell would read them its own way.
+  for (unsigned char c : link)
+    if (c <= 0x20 || c == 0x7f || c == '\\' || c == '"') return false;
+  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string_view host = authority;
+  if (!host.empty() && host.front() == '[') {
+    const std::size_t close = host.find(']');
+    if (close == std::string_view::npos || close == 1) return false;
+    host = host.substr(1, close - 1);
+    for (char c : host)
+      if (!(std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.')) return false;
+    const std::string_view after = authority.substr(close + 1);
+    if (!after.empty() && (after.front() != ':' || after.find_first_not_of("0123456789", 1) != std::string_view::npos))
+      return false;
+    return true;
+  }
+  if (const std::size_t colon = host.find(':'); colon != std::string_view::npos) {
+    if (host.find_first_not_of("0123456789", colon + 1) != std::string_view::npos) return false;
+    host = host.substr(0, colon);
+  }
+  if (host.empty() || host.front() == '.' || host.front() == '-') return false;
+  for (unsigned char c : host)
+    if (!(std::isalnum(c) || c == '.' || c == '-' || c == '_' || c >= 0x80)) return false;
+  return true;
+}
+
+bool is_gif_picture(std::string_view bytes) {
+  return bytes.size() <= kMaxAdvertBytes && (bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a");
+}
+
+std::string cut_notice_text(std::string_view utf8, std::size_t max_chars) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (chars++ == max_chars) return std::string(utf8.substr(0, i));
+  }
+  return std::string(utf8);
+}
 
 std::optional<Values> read_text_values(std::string_view body) {
   const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
@@ -115,12 +167,13 @@ std::string ServiceNotices::index_address(const std::string& base) const {
 
 void ServiceNotices::run_version_thread() {
   const std::string version = app::kVersion;
+  platform::set_extra_ca_file(ctx_.config.ca_file);
   app::write_run_log(ctx_.program_folder, "显示版本号" + version);
   ctx_.window.set_text(app::kNoticePart0, "版本v" + version);
 
   // "1" the running version is the offered one, "0" another is offered, "-1" nothing is offered
   // (no index, no JSON object, or no version in it): then there is nothing to update to.
-  const std::optional<Values> index = fetch_update_index(index_address(ctx_.config.update_primary));
+  const std::optional<Values> index = fetch_update_index(index_address(ctx_.config.update_primary), ctx_.program_folder);
   const std::string offered = value_of(index, "版本");
   const std::string result = offered.empty() ? "-1" : offered == version ? "1" : "0";
   app::write_run_log(ctx_.program_folder, "版本检查结果1是最新版：" + result);
@@ -133,11 +186,13 @@ void ServiceNotices::run_version_thread() {
 
   net::HttpFetchRequest request;
   request.url = ctx_.config.quote_url + "?encode=text";
+  request.max_body_bytes = kMaxNoticeBytes;
   const net::HttpFetchResponse quote = net::HttpFetch(request);
   std::string text;
   if (is_success(quote.status)) text = platform::is_valid_utf8(quote.body) ? quote.body : quote.text;
+  else if (quote.status == net::kBodyTooLargeText) app::write_run_log(ctx_.program_folder, "每日一句：" + quote.status);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  ctx_.window.set_text(app::kNoticePart2, "   " + text);
+  ctx_.window.set_text(app::kNoticePart2, "   " + cut_notice_text(text));
 }
 
 ProbeResult ServiceNotices::probe_servers() const {
@@ -154,6 +209,7 @@ ProbeResult ServiceNotices::probe_servers() const {
 }
 
 void ServiceNotices::run_update_flow() {
+  platform::set_extra_ca_file(ctx_.config.ca_file);
   const ProbeResult probe = probe_servers();
   ctx_.window.set_text(app::kNoticePart1, probe.message);
   {
@@ -162,7 +218,7 @@ void ServiceNotices::run_update_flow() {
   }
 
   app::write_run_log(ctx_.program_folder, "启动升级程序检查");
-  const std::optional<Values> index = fetch_update_index(index_address(probe.base));
+  const std::optional<Values> index = fetch_update_index(index_address(probe.base), ctx_.program_folder);
   app::write_run_log(ctx_.program_folder, "升级文件获取到数据");
   const std::string version = value_of(index, "版本");
   const std::string notes = value_of(index, "更新说明");
@@ -170,6 +226,14 @@ void ServiceNotices::run_update_flow() {
   const std::string address = value_of(index, "下载地址");
   // Nothing to offer: no prompt with empty fields, no download of nothing.
   if (version.empty() || address.empty() || !is_plain_file_name(file_name)) return;
+  // The file becomes the program the user runs next: it comes over a verified connection or not
+  // at all.
+  if (!platform::is_https_address(address)) {
+    app::write_run_log(ctx_.program_folder, "升级地址不是https，不下载");
+    ctx_.window.set_visible(app::kUpdateLabel, true);
+    ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
+    return;
+  }
   const std::string target =
       net::FileDownloader::ResolveTarget(address, ctx_.path(file_name));
   const auto slash = target.find_last_of("/\\");
@@ -183,10 +247,10 @@ void ServiceNotices::run_update_flow() {
   if (ctx_.desktop.message_box(box) != app::MessageReply::Ok) return;
 
   ctx_.window.set_text(app::kUpdateLabel, "开始更新");
+  const std::string expected = app::ascii_lower(value_of(index, "sha256"));
   {
     std::lock_guard lock(mutex_);
     target_path_ = target;
-    expected_sha256_ = app::ascii_lower(value_of(index, "sha256"));
   }
   ctx_.window.set_text(app::kOpenNewVersionButton, "打开：" + file_name);
   auto self = shared_from_this();
@@ -196,7 +260,11 @@ void ServiceNotices::run_update_flow() {
       [self](int number, int kind, std::int64_t total, std::int64_t downloaded) {
         self->on_update_progress(number, kind, total, downloaded);
       },
-      kUpdateUser);
+      kUpdateUser,
+      // Checked before the file takes its name: one that is not the announced file never lands
+      // in the program folder.
+      expected.empty() ? net::DownloadCheck()
+                       : [expected](const std::string& part) { return net::sha256_of_file(part) == expected; });
   if (task < 0) ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
   std::lock_guard lock(mutex_);
   update_task_ = task < 0 ? downloader.TaskCount(kUpdateUser) : task;
@@ -216,18 +284,7 @@ void ServiceNotices::on_update_progress(int, int kind, std::int64_t total, std::
 void ServiceNotices::finish_update(std::int64_t, std::int64_t) {
   ctx_.window.set_text(app::kUpdateLabel, "更新结束");
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  std::string target, expected;
-  {
-    std::lock_guard lock(mutex_);
-    target = target_path_;
-    expected = expected_sha256_;
-  }
-  // A file that is not the one the index announced is never offered to be run.
-  if (!expected.empty() && sha256_of_file(target) != expected) {
-    platform::remove_file(target);
-    ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
-    return;
-  }
+  const std::string target = update_target();
   ctx_.window.set_visible(app::kOpenNewVersionButton, true);
   const std::optional<std::uint64_t> size = platform::file_size(target);
   if (!size || *size < 20) {
@@ -264,16 +321,19 @@ void ServiceNotices::on_open_new_version() {
 void ServiceNotices::run_announcement_thread() {
   const std::string primary = ctx_.config.update_primary;
   const Fetched document = plain_get(primary + "gonggao.json");
+  if (document.status == net::kBodyTooLargeText)
+    app::write_run_log(ctx_.program_folder, "公告：" + document.status);
   const std::optional<Values> values =
       document.ok ? read_text_values(as_utf8(document.body)) : std::nullopt;
-  if (values) ctx_.window.set_text(app::kNoticePart2, value_of(values, "all"));
+  if (values) ctx_.window.set_text(app::kNoticePart2, cut_notice_text(value_of(values, "all")));
   const std::string link = value_of(values, "ad1url");
 
   std::mt19937 random(static_cast<std::mt19937::result_type>(
       std::chrono::system_clock::now().time_since_epoch().count()));
   const int n = std::uniform_int_distribution<int>(1, 17)(random);
-  const Fetched picture = plain_get(primary + "tool/ad" + std::to_string(n) + ".gif");
-  if (picture.ok && !picture.body.empty()) ctx_.window.set_picture(app::kAdvertPicture, picture.body);
+  // Only a GIF goes to the system's picture reader: other bytes are not shown.
+  const Fetched picture = plain_get(primary + "tool/ad" + std::to_string(n) + ".gif", kMaxAdvertBytes);
+  if (picture.ok && is_gif_picture(picture.body)) ctx_.window.set_picture(app::kAdvertPicture, picture.body);
   std::lock_guard lock(mutex_);
   advert_link_ = link;
 }
@@ -281,7 +341,7 @@ void ServiceNotices::run_announcement_thread() {
 void ServiceNotices::on_advert_clicked() {
   const std::string link = advert_link();
   if (link.empty()) return;
-  if (link.compare(0, 4, "http") == 0) {
+  if (is_web_address(link)) {
     ctx_.desktop.open_with_default_handler(link);
     return;
   }

@@ -26,6 +26,23 @@ std::string update_progress_text(std::int64_t total, std::int64_t downloaded);
 // The drive-C advice is due for a program folder on drive "C" (upper case, as the path is given).
 bool wants_drive_c_advice(std::string_view program_folder);
 
+// An advert link the shell may open: an http:// or https:// address with a host. Anything else
+// (a path such as "http\\..\\x.exe", "file:", "javascript:") is never handed to the shell.
+bool is_web_address(std::string_view link);
+
+// Advert pictures are shown only when they are GIFs (by their signature) and not over this size.
+inline constexpr std::size_t kMaxAdvertBytes = 2 * 1048576;
+bool is_gif_picture(std::string_view bytes);
+
+// Notices are short texts for one line of the window: longer ones are cut to this many characters,
+// never inside a character.
+inline constexpr std::size_t kMaxNoticeChars = 200;
+std::string cut_notice_text(std::string_view utf8, std::size_t max_chars = kMaxNoticeChars);
+
+// Documents of the maker's servers (probe, index, announcement) and the quote are small: a larger
+// answer is refused, not read.
+inline constexpr std::size_t kMaxNoticeBytes = 1048576;
+
 // The server probe's choice.
 struct ProbeResult {
   std::string base;     // the server to take the update from
@@ -76,7 +93,6 @@ class ServiceNotices : public std::enable_shared_from_this<ServiceNotices> {
   mutable std::mutex mutex_;  // guards the fields below: threads and clicks meet here
   std::string base_;
   std::string target_path_;
-  std::string expected_sha256_;
   std::string advert_link_;
   int update_task_ = 0;
 };

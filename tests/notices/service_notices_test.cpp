@@ -10,7 +10,7 @@
 #include "app/logs.h"
 #include "fixtures/maker_server/maker_server.h"
 #include "notices/install.h"
-#include "notices/sha256.h"
+#include "net/sha256.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -82,6 +82,7 @@ struct NoticesFixture : ::testing::Test {
     config.update_mirror2 = server.mirror2();
     config.quote_url = server.quote_url();
     config.tool_host = server.tool_host();
+    config.ca_file = server.ca_file();
     notices = install_service_notices(*app);
     notices->close_program = [this] { ++close_requests; };
   }
@@ -228,11 +229,11 @@ TEST(NoticeDocuments, OnlyTopLevelTextValuesOfAnObjectAreRead) {
 }
 
 TEST(Sha256, KnownDigests) {
-  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+  EXPECT_EQ(net::sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(net::sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(net::sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(sha256_hex(std::string(1000000, 'a')),
+  EXPECT_EQ(net::sha256_hex(std::string(1000000, 'a')),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
@@ -277,8 +278,19 @@ TEST_F(NoticesFixture, AdvertClickOpensHttpLinksAndShowsOthers) {
     bool opened;
     bool shown;
   } cases[] = {
-      {"http://127.0.0.1/ad/landing", true, false},
-      {"https://127.0.0.1/ad", true, false},
+      {"http://ok", true, false},
+      {"https://ok/x", true, false},
+      {"http://127.0.0.1:8080/ad/landing?from=app", true, false},
+      {"https://[::1]:8443/ad", true, false},
+      {"http\\..\\x.exe", false, true},  // a path the shell would run, not an address
+      {"http:\\\\host\\x.exe", false, true},
+      {"http://", false, true},  // no host
+      {"http://:80/x", false, true},
+      {"http://host\\..\\x.exe", false, true},
+      {"http://a b/", false, true},
+      {"httpx://host/", false, true},
+      {"file:///c:/x", false, true},
+      {"javascript:alert(1)", false, true},
       {"www.maker.invalid/ad", false, true},
       {"HTTP://upper.invalid", false, true},
       {"", false, false},
@@ -297,6 +309,70 @@ TEST_F(NoticesFixture, AdvertClickOpensHttpLinksAndShowsOthers) {
       EXPECT_EQ(desktop.shown_boxes().back().caption, "信息：");
     }
   }
+}
+
+TEST_F(NoticesFixture, OnlyAGifWithinTheCapIsShownAsTheAdvert) {
+  std::string big_gif = test::MakerServer::advert_gif(3);
+  big_gif.resize(kMaxAdvertBytes + 1, '\0');
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool shown;
+  } cases[] = {
+      {"gif89a", test::MakerServer::advert_gif(5), true},
+      {"gif87a", "GIF87a" + test::MakerServer::advert_gif(5).substr(6), true},
+      {"png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(40, 'x'), false},
+      {"html", "<html>GIF89a</html>", false},
+      {"empty", "", false},
+      {"over the cap", big_gif, false},
+  };
+  for (const Case& c : cases) {
+    for (int n = 1; n <= 17; ++n) server.http().serve_bytes("/primary/tool/ad" + std::to_string(n) + ".gif", c.bytes);
+    window.set_picture(app::kAdvertPicture, "");
+    notices->run_announcement_thread();
+    EXPECT_EQ(window.picture(app::kAdvertPicture) == c.bytes && !c.bytes.empty(), c.shown) << c.name;
+    if (!c.shown) EXPECT_EQ(window.picture(app::kAdvertPicture), "") << c.name;
+  }
+}
+
+TEST(NoticeTexts, LongTextsAreCutBetweenCharacters) {
+  struct Case {
+    std::string text;
+    std::size_t max;
+    std::string cut;
+  } cases[] = {
+      {"今晚八点", 10, "今晚八点"},
+      {"今晚八点", 2, "今晚"},
+      {"ab今晚", 3, "ab今"},
+      {"", 3, ""},
+      {std::string(500, 'a'), kMaxNoticeChars, std::string(kMaxNoticeChars, 'a')},
+  };
+  for (const Case& c : cases) EXPECT_EQ(cut_notice_text(c.text, c.max), c.cut) << c.text;
+}
+
+// Answers far larger than a notice can be are refused with the failure text in the run log; the
+// window keeps what it showed and the program runs on.
+TEST_F(NoticesFixture, OversizedNoticeQuoteAndIndexAreRefused) {
+  const std::string huge(kMaxNoticeBytes + 1, 'x');
+  server.http().serve_bytes("/primary/gonggao.json", "{\"all\":\"" + huge + "\"}");
+  server.http().route("/quote", [&huge](const test::HttpRequest&) { return test::HttpResponse{200, {}, huge}; });
+  server.set_index(server.primary(), "{\"版本\":\"2.8\",\"x\":\"" + huge + "\"}");
+  window.set_text(app::kNoticePart2, "之前的公告");
+  notices->run_announcement_thread();
+  EXPECT_EQ(window.text(app::kNoticePart2), "之前的公告");
+  notices->run_version_thread();
+  EXPECT_EQ(window.text(app::kNoticePart2), "   ");
+  EXPECT_TRUE(desktop.shown_boxes().empty());
+  const std::string log = run_log_text(folder.path());
+  for (const std::string entry : {std::string("公告：") + net::kBodyTooLargeText,
+                                  std::string("每日一句：") + net::kBodyTooLargeText,
+                                  std::string("升级信息：") + net::kBodyTooLargeText, std::string("最新版：-1")})
+    EXPECT_NE(log.find(entry), std::string::npos) << entry;
+
+  // Long texts within the cap are cut for their one line.
+  server.set_announcement(std::string(1000, 'a'), "");
+  notices->run_announcement_thread();
+  EXPECT_EQ(window.text(app::kNoticePart2), std::string(kMaxNoticeChars, 'a'));
 }
 
 TEST(DriveCAdvice, OnlyForAFolderOnUpperCaseC) {
@@ -447,8 +523,8 @@ TEST_F(UpdateFixture, TheAnnouncedDigestDecidesWhetherTheFileIsOffered) {
     std::string sha256;
     bool offered;
   } cases[] = {
-      {sha256_hex("something else"), false},
-      {sha256_hex(new_program), true},
+      {net::sha256_hex("something else"), false},
+      {net::sha256_hex(new_program), true},
   };
   for (const Case& c : cases) {
     window.set_visible(app::kOpenNewVersionButton, false);
@@ -460,6 +536,55 @@ TEST_F(UpdateFixture, TheAnnouncedDigestDecidesWhetherTheFileIsOffered) {
     EXPECT_EQ(platform::file_exists(shortcut_path()), c.offered);
     EXPECT_EQ(window.text(app::kUpdateLabel), c.offered ? "更新结束" : kUpdateFailedText);
   }
+}
+
+// The digest is checked before the file takes its name: a file that does not match never lands,
+// so an older file of that name in the program folder stays as it was.
+TEST_F(UpdateFixture, AFileThatDoesNotMatchItsDigestNeverLandsInTheProgramFolder) {
+  test::write_bytes(folder / kName, "the version the user already had");
+  offer(kName, server.file_url(kServed), net::sha256_hex("something else"));
+  notices->run_update_flow();
+  wait_for_update();
+  EXPECT_EQ(window.text(app::kUpdateLabel), kUpdateFailedText);
+  EXPECT_EQ(test::read_bytes(folder / kName), "the version the user already had");
+  EXPECT_FALSE(platform::file_exists(update_file_path(kName) + ".part"));
+  EXPECT_FALSE(window.visible(app::kOpenNewVersionButton));
+}
+
+TEST_F(UpdateFixture, AnUpdateOnlyComesOverHttps) {
+  // A download address on plain http: not fetched, not offered.
+  offer(kName, server.plain_url() + "/files/" + kServed);
+  notices->run_update_flow();
+  EXPECT_TRUE(desktop.shown_boxes().empty());
+  EXPECT_EQ(window.text(app::kUpdateLabel), kUpdateFailedText);
+  EXPECT_EQ(update_file_requests(kServed), 0);
+  EXPECT_EQ(notices->update_task(), 0);
+
+  // An index that sends the program on to plain http is not followed: nothing is offered.
+  const std::string plain_index = server.plain_url() + "/plain/zhibo_mvx/index.json";
+  server.http().route("/plain/zhibo_mvx/index.json", [this](const test::HttpRequest&) {
+    return test::HttpResponse{200, {}, test::MakerServer::index_json("2.8", "x", kName, server.file_url(kServed))};
+  });
+  server.http().route("/primary/zhibo_mvx/index.json", [plain_index](const test::HttpRequest&) {
+    return test::HttpResponse{302, {{"Location", plain_index}}, ""};
+  });
+  notices->run_version_thread();
+  EXPECT_NE(run_log_text(folder.path()).find("版本检查结果1是最新版：-1"), std::string::npos);
+  EXPECT_EQ(server.http().request_count("/plain/zhibo_mvx/index.json"), 0);
+  EXPECT_TRUE(desktop.shown_boxes().empty());
+
+  // An update file that sends the download on to plain http is not followed either.
+  server.set_index(server.primary(), test::MakerServer::index_json("2.8", "x", kName, server.file_url("moved.exe")));
+  const std::string plain_file = server.plain_url() + "/files/" + kServed;
+  server.http().route("/files/moved.exe", [plain_file](const test::HttpRequest&) {
+    return test::HttpResponse{302, {{"Location", plain_file}}, ""};
+  });
+  desktop.script_replies({MessageReply::Ok});
+  notices->run_update_flow();
+  wait_for_update();
+  EXPECT_EQ(update_file_requests(kServed), 0);
+  EXPECT_FALSE(platform::file_exists(update_file_path(kName)));
+  EXPECT_EQ(window.text(app::kUpdateLabel), kUpdateFailedText);
 }
 
 TEST_F(UpdateFixture, AnUpdateFileThatCannotArriveLeavesNothingToRun) {
