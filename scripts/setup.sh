@@ -24,6 +24,7 @@ packages=(
   ffmpeg chromium nsis file dpkg-dev
   clang libclang-rt-14-dev
   aria2 time curl
+  python3 openssl
 )
 # npm only fetches a test fixture; a machine with its own Node.js keeps it.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

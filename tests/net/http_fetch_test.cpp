@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/http_server.h"
+#include "fixtures/tls_front/tls_front.h"
+#include "platform/tls_trust.h"
+#include "platform/verified_get.h"
 #include "net/http_message.h"
 #include "platform/text_codec.h"
 
@@ -317,6 +320,109 @@ TEST_F(HttpFetchTest, ThroughAProxyWithItsCredentials) {
   r = HttpFetch({.url = "http://far.invalid/private", .proxy = proxy, .proxy_user = "u"});
   EXPECT_EQ(r.status.substr(0, 3), "407");
 }
+
+// No answer makes the program hold more than the request allows: past the cap the request fails
+// with its own text and keeps nothing, with or without a Content-Length to warn of it.
+TEST_F(HttpFetchTest, BodiesPastTheCapFail) {
+  server.serve_file("/big.bin", kDefaultMaxBodyBytes + 1, test::pattern_bytes);
+  server.serve_file("/big-unannounced.bin", kDefaultMaxBodyBytes + 1, test::pattern_bytes, {.content_length = false});
+  server.serve_file("/exact.bin", 1000, test::pattern_bytes);
+  struct Case {
+    const char* path;
+    std::size_t cap;
+    std::size_t body;  // 0: refused
+  } cases[] = {
+      {"/big.bin", kDefaultMaxBodyBytes, 0},
+      {"/big-unannounced.bin", kDefaultMaxBodyBytes, 0},
+      {"/big.bin", kDefaultMaxBodyBytes + 1, kDefaultMaxBodyBytes + 1},
+      {"/exact.bin", 1000, 1000},
+      {"/exact.bin", 999, 0},
+  };
+  for (const Case& c : cases) {
+    const HttpFetchResponse r = HttpFetch({.url = server.base_url() + c.path, .max_body_bytes = c.cap});
+    EXPECT_EQ(r.status, c.body ? "200 OK" : kBodyTooLargeText) << c.path << " " << c.cap;
+    EXPECT_EQ(r.body.size(), c.body) << c.path << " " << c.cap;
+    if (!c.body) EXPECT_EQ(r.text, "");
+  }
+}
+
+TEST_F(HttpFetchTest, HeadersAndCookiesPastTheirCapsFail) {
+  auto cookies = [](int n) {
+    HttpResponse response{200, {}, "body"};
+    for (int i = 0; i < n; ++i) response.headers.emplace_back("Set-Cookie", "c" + std::to_string(i) + "=v; Path=/");
+    return response;
+  };
+  server.route("/cookies-ok", [&](const HttpRequest&) { return cookies(kMaxSetCookies); });
+  server.route("/cookies-many", [&](const HttpRequest&) { return cookies(kMaxSetCookies + 1); });
+  server.route("/long-header", [](const HttpRequest&) {
+    return HttpResponse{200, {{"X-Filler", std::string(70000, 'h')}}, "body"};
+  });
+  HttpFetchResponse r = HttpFetch({.url = server.base_url() + "/cookies-ok"});
+  EXPECT_EQ(r.status, "200 OK");
+  EXPECT_NE(r.set_cookies.find("c127=v"), std::string::npos);
+  r = HttpFetch({.url = server.base_url() + "/cookies-many"});
+  EXPECT_EQ(r.status, kHeadersTooLargeText);
+  EXPECT_EQ(r.set_cookies, "");
+  EXPECT_EQ(r.text, "");
+  r = HttpFetch({.url = server.base_url() + "/long-header"});
+  EXPECT_EQ(r.status, kHeadersTooLargeText);
+  EXPECT_EQ(r.text, "");
+}
+
+// The verified GET: https only, the certificate checked against the authorities the system (and,
+// on Linux, the CA-file setting) trusts, never down to http, never more than its cap.
+struct VerifiedGetTest : ::testing::Test {
+  HttpServer server;
+  test::TlsFront tls{server.port()};
+  void SetUp() override {
+    ASSERT_TRUE(tls.ready()) << "no TLS front (python3 and openssl are needed)";
+#ifndef _WIN32
+    platform::set_extra_ca_file(tls.ca_file());
+#endif
+    server.serve_bytes("/doc", "verified");
+    server.serve_file("/big", 2 * 1048576, test::pattern_bytes);
+    const std::string plain = server.base_url() + "/doc";
+    server.route("/to-plain", [plain](const HttpRequest&) { return HttpResponse{302, {{"Location", plain}}, ""}; });
+    server.route("/to-https", [](const HttpRequest&) { return HttpResponse{302, {{"Location", "/doc"}}, ""}; });
+  }
+  void TearDown() override { platform::set_extra_ca_file(""); }
+};
+
+TEST_F(VerifiedGetTest, OnlyVerifiedHttpsAnswersCount) {
+  struct Case {
+    std::string url;
+    bool ok;
+    const char* body;
+  } cases[] = {
+      {tls.base_url() + "/doc", true, "verified"},
+      {tls.base_url() + "/to-https", true, "verified"},
+      {"HTTPS://127.0.0.1:" + std::to_string(tls.port()) + "/doc", true, "verified"},
+      {server.base_url() + "/doc", false, ""},      // plain http: not asked at all
+      {tls.base_url() + "/to-plain", false, ""},    // sent on to http: not followed
+      {"https://127.0.0.1:" + std::to_string(server.port()) + "/doc", false, ""},  // no TLS there
+  };
+  for (const Case& c : cases) {
+    const int before = server.request_count("/doc");
+    const platform::VerifiedGetResult got = platform::verified_get(c.url, 1024, 10000);
+    EXPECT_EQ(got.ok, c.ok) << c.url;
+    EXPECT_EQ(got.body, c.body) << c.url;
+    if (c.ok) EXPECT_EQ(got.status, 200);
+    if (!c.ok) EXPECT_EQ(server.request_count("/doc"), before) << c.url;
+  }
+  const platform::VerifiedGetResult big = platform::verified_get(tls.base_url() + "/big", 1048576, 10000);
+  EXPECT_FALSE(big.ok);
+  EXPECT_TRUE(big.too_large);
+  EXPECT_EQ(big.body, "");
+}
+
+#ifndef _WIN32
+TEST_F(VerifiedGetTest, AnAuthorityNobodyTrustsFails) {
+  platform::set_extra_ca_file("");
+  EXPECT_FALSE(platform::verified_get(tls.base_url() + "/doc", 1024, 10000).ok);
+  // HttpFetch, for display-only texts, reads it all the same.
+  EXPECT_EQ(HttpFetch({.url = tls.base_url() + "/doc"}).body, "verified");
+}
+#endif
 
 }  // namespace
 }  // namespace qz::net
