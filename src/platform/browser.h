@@ -51,14 +51,15 @@ class BrowserProcess {
   BrowserProcess& operator=(const BrowserProcess&) = delete;
   ~BrowserProcess();
 
-  // Starts `program` with `args` (no shell; standard streams go nowhere). Nothing and a readable
-  // `error` when it cannot be started.
+  // Starts `program` with `args` through the launch service (no shell; standard streams go
+  // nowhere); it ends with this program. Nothing and a readable `error` when it cannot be started.
   static std::unique_ptr<BrowserProcess> start(const std::string& program,
                                                const std::vector<std::string>& args, std::string* error);
   bool running();
   // True when the process has ended within `timeout_ms`.
   bool wait_exit(int timeout_ms);
   void kill();
+  int id() const;
 
  private:
   std::unique_ptr<Impl> impl_;

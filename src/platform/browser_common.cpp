@@ -2,6 +2,7 @@
 
 #include "platform/browser.h"
 #include "platform/fs.h"
+#include "platform/process.h"
 
 namespace qz::platform {
 
@@ -22,6 +23,43 @@ std::optional<DevToolsEndpoint> read_devtools_active_port(const std::string& pro
   endpoint.path = path;
   return endpoint;
 }
+
+struct BrowserProcess::Impl {
+  Process process;
+};
+
+BrowserProcess::BrowserProcess(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+BrowserProcess::~BrowserProcess() = default;
+
+std::unique_ptr<BrowserProcess> BrowserProcess::start(const std::string& program, const std::vector<std::string>& args,
+                                                      std::string* error) {
+  ProcessOptions options;
+  options.program = program;
+  options.args = args;
+  options.streams = Streams::kNone;
+  options.hidden_window = false;  // a browser shows its own windows
+  // The program's own browser ends with the program, however the program ends; asked first, so
+  // it still writes its cookies out.
+  options.when_we_end = WhenWeEnd::kStop;
+  auto impl = std::make_unique<Impl>();
+  if (!impl->process.start(options)) {
+    if (error) *error = "cannot start " + program;
+    return nullptr;
+  }
+  return std::make_unique<BrowserProcess>(std::move(impl));
+}
+
+bool BrowserProcess::running() { return impl_->process.running(); }
+
+bool BrowserProcess::wait_exit(int timeout_ms) { return impl_->process.wait(timeout_ms).has_value(); }
+
+void BrowserProcess::kill() {
+  impl_->process.terminate();
+  impl_->process.wait(5000);
+}
+
+int BrowserProcess::id() const { return impl_->process.id(); }
 
 bool remove_tree(const std::string& path) {
   const std::filesystem::path p(std::u8string(path.begin(), path.end()));

@@ -1,10 +1,7 @@
 #include "platform/browser.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,8 +11,6 @@
 
 #include "platform/fs.h"
 #include "platform/system.h"
-
-extern char** environ;
 
 namespace qz::platform {
 
@@ -84,69 +79,6 @@ bool is_executable_program(const std::string& path) { return is_executable(path)
 
 bool has_display() {
   return !get_env("DISPLAY").value_or("").empty() || !get_env("WAYLAND_DISPLAY").value_or("").empty();
-}
-
-struct BrowserProcess::Impl {
-  pid_t pid = -1;
-  bool reaped = false;
-};
-
-BrowserProcess::BrowserProcess(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-
-BrowserProcess::~BrowserProcess() {
-  if (!impl_->reaped) running();  // collects an ended child so no zombie stays behind
-}
-
-std::unique_ptr<BrowserProcess> BrowserProcess::start(const std::string& program,
-                                                      const std::vector<std::string>& args,
-                                                      std::string* error) {
-  std::vector<std::string> all;
-  all.push_back(program);
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    if (error) *error = "cannot start " + program + ": " + std::strerror(rc);
-    return nullptr;
-  }
-  auto impl = std::make_unique<Impl>();
-  impl->pid = pid;
-  return std::make_unique<BrowserProcess>(std::move(impl));
-}
-
-bool BrowserProcess::running() {
-  if (impl_->reaped) return false;
-  int status = 0;
-  const pid_t r = ::waitpid(impl_->pid, &status, WNOHANG);
-  if (r == impl_->pid || (r < 0 && errno == ECHILD)) {
-    impl_->reaped = true;
-    return false;
-  }
-  return true;
-}
-
-bool BrowserProcess::wait_exit(int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-void BrowserProcess::kill() {
-  if (running()) ::kill(impl_->pid, SIGKILL);
-  wait_exit(5000);
 }
 
 void start_working_set_trimmer() {}

@@ -32,33 +32,6 @@ std::string app_path(HKEY root, REGSAM view, const wchar_t* exe) {
 
 bool is_file(const std::string& path) { return !path.empty() && file_exists(path) && !is_directory(path); }
 
-// Windows' rules for one argument of a command line: quotes around blanks, backslashes doubled
-// only before a quote.
-void append_argument(std::wstring& line, const std::wstring& arg) {
-  if (!line.empty()) line += L' ';
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
-    line += arg;
-    return;
-  }
-  line += L'"';
-  std::size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else if (c == L'"') {
-      line.append(backslashes * 2 + 1, L'\\');
-      line += c;
-      backslashes = 0;
-    } else {
-      line.append(backslashes, L'\\');
-      line += c;
-      backslashes = 0;
-    }
-  }
-  line.append(backslashes * 2, L'\\');
-  line += L'"';
-}
-
 }  // namespace
 
 std::string find_browser() {
@@ -151,46 +124,6 @@ bool is_executable_program(const std::string& path) {
 }
 
 bool has_display() { return true; }
-
-struct BrowserProcess::Impl {
-  HANDLE process = nullptr;
-};
-
-BrowserProcess::BrowserProcess(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-
-BrowserProcess::~BrowserProcess() {
-  if (impl_->process) CloseHandle(impl_->process);
-}
-
-std::unique_ptr<BrowserProcess> BrowserProcess::start(const std::string& program, const std::vector<std::string>& args,
-                                                      std::string* error) {
-  const std::wstring wprogram = to_wide(program);
-  std::wstring line;
-  append_argument(line, wprogram);
-  for (const std::string& a : args) append_argument(line, to_wide(a));
-  STARTUPINFOW startup {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info {};
-  if (!CreateProcessW(wprogram.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    if (error) *error = "cannot start " + program + " (" + std::to_string(GetLastError()) + ")";
-    return nullptr;
-  }
-  CloseHandle(info.hThread);
-  auto impl = std::make_unique<Impl>();
-  impl->process = info.hProcess;
-  return std::make_unique<BrowserProcess>(std::move(impl));
-}
-
-bool BrowserProcess::running() { return WaitForSingleObject(impl_->process, 0) == WAIT_TIMEOUT; }
-
-bool BrowserProcess::wait_exit(int timeout_ms) {
-  return WaitForSingleObject(impl_->process, static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0;
-}
-
-void BrowserProcess::kill() {
-  if (running()) TerminateProcess(impl_->process, 1);
-  wait_exit(5000);
-}
 
 void start_working_set_trimmer() {
   static std::once_flag once;
