@@ -1,7 +1,11 @@
 // With a real headless Chromium against the fake platform site on loopback.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 #include "app/application.h"
 #include "capture/browser_control.h"
@@ -9,6 +13,7 @@
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
 #include "platform/browser.h"
+#include "platform/system.h"
 #include "support/temp_folder.h"
 #include "ui/headless/headless_desktop.h"
 
@@ -220,6 +225,213 @@ TEST_F(RigFixture, ConnectRunningBrowserCapturesFromItsPages) {
   capture.join();
   EXPECT_TRUE(browser->running());  // the user's browser stays open
   browser->kill();
+}
+
+}  // namespace
+}  // namespace qz::capture
+
+namespace qz::capture {
+namespace {
+
+// The user's click on a page of the program's browser, through a debugging connection of the
+// test's own (a page may open a window only on a click).
+void click_in_page(const std::string& profile, const std::string& url_part, const std::string& script) {
+  const auto endpoint = platform::read_devtools_active_port(profile);
+  ASSERT_TRUE(endpoint);
+  std::string error;
+  auto client = DevToolsClient::connect("127.0.0.1", endpoint->port, endpoint->path, {}, &error);
+  ASSERT_TRUE(client) << error;
+  std::string target;
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] {
+    const DevToolsReply targets = client->call("Target.getTargets");
+    for (const auto& info : array_field(targets.result, "targetInfos"))
+      if (text_field(info, "url").find(url_part) != std::string::npos) target = text_field(info, "targetId");
+    return !target.empty();
+  }, 20s));
+  const auto session = text_field(client->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).result, "sessionId");
+  auto reply = client->call("Runtime.evaluate", {{"expression", script}, {"userGesture", true}}, session);
+  ASSERT_TRUE(reply.ok) << reply.error;
+}
+
+const test::HttpRequest* last_request(const test::HttpServer& server, const std::string& path, std::vector<test::HttpRequest>& keep) {
+  keep = server.requests();
+  for (auto it = keep.rbegin(); it != keep.rend(); ++it)
+    if (it->path == path) return &*it;
+  return nullptr;
+}
+
+TEST_F(RigFixture, WindowOpenedByAWatchedPageIsWatchedWithItsProfile) {
+  rig->control.open_replay_page(site.base() + "/popup-list");
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return server.request_count("/popup-list") == 1; }, 20s));
+  std::this_thread::sleep_for(300ms);  // the page's script sets up its click handler
+  click_in_page(rig->automation.profile_folder(), "/popup-list", "document.getElementById('replay').click()");
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_回放url") == site.first_playlist(); }, 30s))
+      << window.text("编辑框_回放url");
+  EXPECT_EQ(rig->state.current_page, 2);  // the new window reached the page callback
+  std::vector<test::HttpRequest> keep;
+  const test::HttpRequest* dashboard = last_request(server, "/dashboard", keep);
+  ASSERT_NE(dashboard, nullptr);
+  // It was attached before it asked for anything, and has the opener's desktop profile.
+  EXPECT_NE(dashboard->header("User-Agent").find("Windows NT 10.0; Win64"), std::string::npos);
+}
+
+TEST_F(RigFixture, PlayerInAFrameFromAnotherSiteIsCapturedWithTheRoomsProfile) {
+  window.set_text("编辑框_url", site.base() + "/frame-room?room=framed");
+  rig->control.open_live_room();
+  const std::string framed = "http://localhost:" + std::to_string(server.port()) + "/stream/framed.flv";
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == framed; }, 30s))
+      << window.text("编辑框_直播url");
+  std::vector<test::HttpRequest> keep;
+  const test::HttpRequest* liveplay = last_request(server, "/api/liveplay/getStream", keep);
+  ASSERT_NE(liveplay, nullptr);
+  EXPECT_NE(liveplay->header("User-Agent").find("MiuiBrowser/14.1.18"), std::string::npos);
+}
+
+TEST_F(RigFixture, LiveRoomIsAWholePhoneAndTheReplayListAWholeDesktop) {
+  window.set_text("编辑框_url", site.room_url("phone"));
+  rig->control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("phone"); }, 20s));
+  std::vector<test::HttpRequest> keep;
+  const test::HttpRequest* room = last_request(server, "/api/liveplay/getStream", keep);
+  ASSERT_NE(room, nullptr);
+  EXPECT_NE(room->query.find("mobile=true&platform=Android&touch=5&ontouch=true"), std::string::npos) << room->query;
+  EXPECT_EQ(room->header("Sec-CH-UA-Mobile"), "?1");
+
+  // The same page turned into the replay list: a desktop again, without touch.
+  rig->control.open_replay_list();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_回放url") == site.first_playlist(); }, 30s));
+  rig->automation.form_forward_url(1, site.room_url("desk"));
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("desk"); }, 20s));
+  const test::HttpRequest* desk = last_request(server, "/api/liveplay/getStream", keep);
+  ASSERT_NE(desk, nullptr);
+  EXPECT_NE(desk->query.find("mobile=false&platform=Windows&touch=0&ontouch=false"), std::string::npos) << desk->query;
+  EXPECT_EQ(desk->header("Sec-CH-UA-Mobile"), "?0");
+}
+
+TEST_F(RigFixture, TitleCutInsideAnEmojiStillGivesTheAddress) {
+  window.set_text("编辑框_url", site.room_url("cut") + "&cut=1");
+  rig->control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("cut"); }, 20s))
+      << window.text("编辑框_直播url");
+}
+
+TEST_F(RigFixture, BodiesOfRequestsThatCannotMatterAreNotFetched) {
+  std::vector<std::string> log;
+  std::mutex log_mutex;
+  rig->automation.form_logcall([&](const std::string& line) {
+    std::lock_guard lock(log_mutex);
+    log.push_back(line);
+  });
+  const auto fetched = [&] {
+    std::lock_guard lock(log_mutex);
+    int n = 0;
+    for (const std::string& line : log) n += line.rfind("request body fetched", 0) == 0;
+    return n;
+  };
+  // The same kind of body (left out of the event) sent to an address that is neither "liveplay"
+  // nor the dashboard: never read.
+  window.set_text("编辑框_url", site.room_url("up", 1000) + "&to=upload");
+  rig->control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return server.request_count("/api/upload") >= 3; }, 20s));
+  EXPECT_EQ(fetched(), 0);
+  // Sent to "liveplay", it is.
+  rig->automation.form_forward_url(1, site.room_url("big", 1000));
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("big"); }, 30s));
+  EXPECT_GT(fetched(), 0);
+}
+
+// The program's own browser keeps one profile: what a login leaves is there at the next start,
+// and nobody else can read it.
+TEST_F(SiteFixture, LoginHoldsAcrossRunsInAPrivateProfile) {
+  app::Context ctx{window, desktop, folder.str(), {}, {}};
+  configure(ctx.config, site.base());
+  {
+    Rig rig(ctx);
+    rig.control.browser_initialisation();
+    window.set_text("编辑框_url", site.base() + "/login");
+    rig.control.open_live_room();
+    ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return server.request_count("/login") == 1; }, 20s));
+    std::this_thread::sleep_for(500ms);
+    const auto profile = folder / "data/browser";
+    ASSERT_TRUE(std::filesystem::is_directory(profile));
+    EXPECT_EQ(std::filesystem::status(profile).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+  }  // closing closes the browser, which writes its cookies out
+  Rig rig(ctx);
+  rig.control.browser_initialisation();
+  window.set_text("编辑框_url", site.room_url("again"));
+  rig.control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("again"); }, 30s));
+  std::vector<test::HttpRequest> keep;
+  const test::HttpRequest* room = last_request(server, "/api/liveplay/getStream", keep);
+  ASSERT_NE(room, nullptr);
+  EXPECT_NE(room->header("Cookie").find(test::PlatformSite::login_cookie()), std::string::npos) << room->header("Cookie");
+}
+
+TEST_F(RigFixture, BrowserKilledWhileWaitingSaysSoAndTheButtonsStillAnswer) {
+  window.set_text("编辑框_url", site.room_url("k"));
+  rig->control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("k"); }, 20s));
+  // Chromium names its process in the profile's lock: host-pid.
+  const std::string lock =
+      std::filesystem::read_symlink(std::filesystem::path(rig->automation.profile_folder()) / "SingletonLock").string();
+  const int pid = std::stoi(lock.substr(lock.rfind('-') + 1));
+  ASSERT_GT(pid, 1);
+  ::kill(pid, SIGKILL);
+  ASSERT_TRUE(HeadlessDesktop::wait_until(
+      [&] { return window.text("编辑框_显示").find("浏览器已退出") != std::string::npos; }, 20s))
+      << window.text("编辑框_显示");
+  // The next press starts the browser again on the same profile.
+  window.set_text("编辑框_url", site.room_url("back"));
+  rig->control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("back"); }, 30s));
+}
+
+// A browser that never opens its port holds only the browser worker: the window answers, and
+// closing ends the wait.
+TEST_F(SiteFixture, HangingBrowserStartLeavesTheWindowAnswering) {
+  const auto fake = folder / "hanging-browser";
+  test::write_bytes(fake, "#!/bin/sh\nexec sleep 600\n");
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  app::Application app(window, desktop, folder.str());
+  configure(app.context().config, site.base());
+  app.context().config.browser_path = test::u8(fake);
+  install(app);
+  ASSERT_TRUE(app.start());
+  desktop.run_on_ui([&] { app.window_created(); });
+  window.set_text("编辑框_url", site.room_url("h"));
+  click("按钮3");
+  click("按钮2");  // "保存配置": answered while the browser start hangs
+  EXPECT_EQ(desktop.shown_boxes().back().text, "设置保存成功");
+  desktop.run_on_ui([&] { app.window_closing(); });
+  EXPECT_EQ(window.text("编辑框_直播url"), "");
+}
+
+TEST_F(SiteFixture, WindowedBrowserWithoutADisplayIsNamedInTheDisplayBox) {
+  const std::optional<std::string> display = platform::get_env("DISPLAY"), wayland = platform::get_env("WAYLAND_DISPLAY");
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  app::Context ctx{window, desktop, folder.str(), {}, {}};
+  configure(ctx.config, site.base());
+  ctx.config.browser_headless = false;
+  {
+    AutomationOptions options = test_options();
+    options.headless = false;
+    Automation automation(options);
+    automation.form_set_run_dir(folder.str());
+    CaptureState state;
+    StreamCapture capture(ctx, automation, state);
+    BrowserControl control(ctx, automation, state, capture);
+    control.browser_initialisation();
+    window.set_text("编辑框_url", site.room_url("d"));
+    control.open_live_room();
+    EXPECT_TRUE(HeadlessDesktop::wait_until(
+        [&] { return window.text("编辑框_显示").find("浏览器启动失败：没有可显示浏览器窗口的图形界面") != std::string::npos; }, 20s))
+        << window.text("编辑框_显示");
+    automation.shutdown();
+  }
+  if (display) ::setenv("DISPLAY", display->c_str(), 1);
+  if (wayland) ::setenv("WAYLAND_DISPLAY", wayland->c_str(), 1);
 }
 
 }  // namespace
