@@ -4,6 +4,9 @@
 #include "e2e_support.h"
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
+#include "platform/text_codec.h"
+
+#include <fstream>
 
 namespace qz::test {
 namespace {
@@ -21,9 +24,11 @@ struct CliFixture : ::testing::Test {
   void SetUp() override {
     fs::copy_file(fs::path(QZ_BINARY_DIR) / "src/qiongzhi", binary);
   }
+  // A machine without a display, as a server or a scheduled script has: only --headless asks for
+  // a headless browser (no QIONGZHI_BROWSER_HEADLESS).
   std::vector<std::string> env() const {
     return {"QIONGZHI_LIVE_HOST=" + site.base(), "QIONGZHI_REPLAY_CDN=" + site.base() + "/cdn",
-            "QIONGZHI_BROWSER_FLAGS=--no-sandbox --disable-gpu", "QIONGZHI_BROWSER_HEADLESS=1",
+            "QIONGZHI_BROWSER_FLAGS=--no-sandbox --disable-gpu", "DISPLAY=", "WAYLAND_DISPLAY=",
             "HOME=" + u8(program.path().parent_path())};
   }
   std::vector<std::string> args(std::vector<std::string> rest) const {
@@ -67,9 +72,15 @@ TEST_F(CliFixture, MissingToolsAndBrowserAreToldNotHung) {
     EXPECT_EQ(child.wait(60s), 4);
     EXPECT_NE(output().find("浏览器"), std::string::npos) << output();
   }
+  {  // no display and no --headless: the browser cannot show its window, and that is what is said
+    Child child(args({"record", site.room_url("r1"), "--dir", u8(program / "down"), "--timeout", "60"}), env(), u8(out));
+    EXPECT_EQ(child.wait(60s), 4);
+    EXPECT_NE(output().find("浏览器启动失败：没有可显示浏览器窗口的图形界面"), std::string::npos) << output();
+    EXPECT_EQ(output().find("没有得到直播真实地址"), std::string::npos) << output();
+  }
   {  // a page that never names a stream
     Child child(args({"record", server.base_url() + "/no-such-room", "--dir", u8(program / "down"),
-                      "--timeout", "5"}), env(), u8(out));
+                      "--timeout", "5", "--headless"}), env(), u8(out));
     EXPECT_EQ(child.wait(60s), 5);
     EXPECT_NE(output().find("没有得到直播真实地址"), std::string::npos) << output();
   }
@@ -103,11 +114,38 @@ TEST_F(CliFixture, ReplayFromTheDashboardDownloadsTheFirstPlaylist) {
   const fs::path vod = program.path().parent_path() / "vod";
   ASSERT_TRUE(serve_vod_at(server, vod, 5, "/cdn/replay/4242/", "first.m3u8"));
   const fs::path down = program / "down";
-  Child child(args({"replay", site.base() + "/dashboard?from=cli&polls=4&showId=4242", "--dir", u8(down)}),
+  Child child(args({"replay", site.base() + "/dashboard?from=cli&polls=4&showId=4242", "--headless", "--dir", u8(down)}),
               env(), u8(out));
   EXPECT_EQ(child.wait(120s), 0) << output();
   EXPECT_NEAR(probe_duration(down / "huifang_1.mp4"), 5.0, 1.0) << output();
   EXPECT_NE(output().find(site.first_playlist()), std::string::npos) << output();
+  // The replay pages are desktop pages, as the window's replay list opens them.
+  for (const HttpRequest& r : server.requests())
+    if (r.path == "/dashboard") EXPECT_NE(r.header("User-Agent").find("Windows NT 10.0"), std::string::npos);
+}
+
+// An address and a folder saved by an earlier run load on a thread of their own: the ones given
+// on the command line still win.
+TEST_F(CliFixture, SavedSettingsNeverOverwriteTheGivenFolder) {
+  fs::create_directories(program / "data");
+  const fs::path old_folder = program / "old";
+  {  // what "保存配置" left behind in an earlier run
+    std::ofstream ini(program / "data/setsoft.ini", std::ios::binary);
+    ini << platform::utf8_to_gbk("[编辑框]\r\n编辑框_下载目录=" + u8(old_folder) + "\r\n");
+  }
+  LiveSource live(test_ffmpeg());
+  server.route_prefix("/stream/", [&](const HttpRequest&) {
+    return HttpResponse{302, {{"Location", live.address()}}, ""};
+  });
+  const fs::path down = program / "given";
+  Child child(args({"record", site.room_url("s1"), "--headless", "--dir", u8(down)}), env(), u8(out));
+  const fs::path file = down / "zhibo_1.mp4";
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (!fs::exists(file) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(fs::exists(file)) << output();
+  child.signal(SIGINT);
+  EXPECT_EQ(child.wait(40s), 0) << output();
+  EXPECT_FALSE(fs::exists(old_folder / "zhibo_1.mp4"));
 }
 
 }  // namespace
