@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "app/application.h"
@@ -253,11 +254,17 @@ void click_in_page(const std::string& profile, const std::string& url_part, cons
   ASSERT_TRUE(reply.ok) << reply.error;
 }
 
-const test::HttpRequest* last_request(const test::HttpServer& server, const std::string& path, std::vector<test::HttpRequest>& keep) {
-  keep = server.requests();
-  for (auto it = keep.rbegin(); it != keep.rend(); ++it)
-    if (it->path == path) return &*it;
-  return nullptr;
+// The last request to `path` whose query holds `query_part`. The browser tells of a request
+// before the server has it, so this waits for the server.
+std::optional<test::HttpRequest> request_to(const test::HttpServer& server, const std::string& path,
+                                            const std::string& query_part = "") {
+  std::optional<test::HttpRequest> found;
+  HeadlessDesktop::wait_until([&] {
+    for (const test::HttpRequest& r : server.requests())
+      if (r.path == path && r.query.find(query_part) != std::string::npos) found = r;
+    return found.has_value();
+  }, 10s);
+  return found;
 }
 
 TEST_F(RigFixture, WindowOpenedByAWatchedPageIsWatchedWithItsProfile) {
@@ -268,9 +275,8 @@ TEST_F(RigFixture, WindowOpenedByAWatchedPageIsWatchedWithItsProfile) {
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_回放url") == site.first_playlist(); }, 30s))
       << window.text("编辑框_回放url");
   EXPECT_EQ(rig->state.current_page, 2);  // the new window reached the page callback
-  std::vector<test::HttpRequest> keep;
-  const test::HttpRequest* dashboard = last_request(server, "/dashboard", keep);
-  ASSERT_NE(dashboard, nullptr);
+  const auto dashboard = request_to(server, "/dashboard", "from=popup");
+  ASSERT_TRUE(dashboard);
   // It was attached before it asked for anything, and has the opener's desktop profile.
   EXPECT_NE(dashboard->header("User-Agent").find("Windows NT 10.0; Win64"), std::string::npos);
 }
@@ -281,9 +287,8 @@ TEST_F(RigFixture, PlayerInAFrameFromAnotherSiteIsCapturedWithTheRoomsProfile) {
   const std::string framed = "http://localhost:" + std::to_string(server.port()) + "/stream/framed.flv";
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == framed; }, 30s))
       << window.text("编辑框_直播url");
-  std::vector<test::HttpRequest> keep;
-  const test::HttpRequest* liveplay = last_request(server, "/api/liveplay/getStream", keep);
-  ASSERT_NE(liveplay, nullptr);
+  const auto liveplay = request_to(server, "/api/liveplay/getStream", "room=framed");
+  ASSERT_TRUE(liveplay);
   EXPECT_NE(liveplay->header("User-Agent").find("MiuiBrowser/14.1.18"), std::string::npos);
 }
 
@@ -291,9 +296,8 @@ TEST_F(RigFixture, LiveRoomIsAWholePhoneAndTheReplayListAWholeDesktop) {
   window.set_text("编辑框_url", site.room_url("phone"));
   rig->control.open_live_room();
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("phone"); }, 20s));
-  std::vector<test::HttpRequest> keep;
-  const test::HttpRequest* room = last_request(server, "/api/liveplay/getStream", keep);
-  ASSERT_NE(room, nullptr);
+  const auto room = request_to(server, "/api/liveplay/getStream", "room=phone");
+  ASSERT_TRUE(room);
   EXPECT_NE(room->query.find("mobile=true&platform=Android&touch=5&ontouch=true"), std::string::npos) << room->query;
   EXPECT_EQ(room->header("Sec-CH-UA-Mobile"), "?1");
 
@@ -302,8 +306,8 @@ TEST_F(RigFixture, LiveRoomIsAWholePhoneAndTheReplayListAWholeDesktop) {
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_回放url") == site.first_playlist(); }, 30s));
   rig->automation.form_forward_url(1, site.room_url("desk"));
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("desk"); }, 20s));
-  const test::HttpRequest* desk = last_request(server, "/api/liveplay/getStream", keep);
-  ASSERT_NE(desk, nullptr);
+  const auto desk = request_to(server, "/api/liveplay/getStream", "room=desk");
+  ASSERT_TRUE(desk);
   EXPECT_NE(desk->query.find("mobile=false&platform=Windows&touch=0&ontouch=false"), std::string::npos) << desk->query;
   EXPECT_EQ(desk->header("Sec-CH-UA-Mobile"), "?0");
 }
@@ -362,9 +366,8 @@ TEST_F(SiteFixture, LoginHoldsAcrossRunsInAPrivateProfile) {
   window.set_text("编辑框_url", site.room_url("again"));
   rig.control.open_live_room();
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("again"); }, 30s));
-  std::vector<test::HttpRequest> keep;
-  const test::HttpRequest* room = last_request(server, "/api/liveplay/getStream", keep);
-  ASSERT_NE(room, nullptr);
+  const auto room = request_to(server, "/api/liveplay/getStream", "room=again");
+  ASSERT_TRUE(room);
   EXPECT_NE(room->header("Cookie").find(test::PlatformSite::login_cookie()), std::string::npos) << room->header("Cookie");
 }
 
