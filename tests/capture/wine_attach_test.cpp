@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <thread>
 
 #include "capture/browser_control.h"
 #include "fixtures/http_server.h"
@@ -55,6 +56,30 @@ TEST(WineAttach, ConnectRunningBrowserCapturesTheLiveAddress) {
   ASSERT_TRUE(automation.form_forward_url(state.current_page, site.room_url("large", 200000)));
   ASSERT_TRUE(HeadlessDesktop::wait_until(
       [&] { return window.text("编辑框_直播url") == site.base() + "/stream/large.flv"; }, 30s));
+
+
+  // A page of the attached browser opens another with window.open (on the user's click): the
+  // new page is watched from its first request and leads to the replay.
+  ASSERT_TRUE(automation.form_forward_url(state.current_page, site.base() + "/popup-list"));
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return server.request_count("/popup-list") == 1; }, 30s));
+  std::this_thread::sleep_for(500ms);  // the page's script sets up its click handler
+  const PageHandle list_page = state.current_page;
+  {
+    std::string error;
+    auto user = DevToolsClient::connect("127.0.0.1", std::stoi(port), platform::get_env("QZ_TEST_DEVTOOLS_PATH").value_or(""), {}, &error);
+    ASSERT_TRUE(user) << error;
+    std::string target;
+    const DevToolsReply targets = user->call("Target.getTargets");
+    for (const auto& info : array_field(targets.result, "targetInfos"))
+      if (text_field(info, "url").find("/popup-list") != std::string::npos) target = text_field(info, "targetId");
+    ASSERT_FALSE(target.empty());
+    const DevToolsReply attached = user->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}});
+    ASSERT_TRUE(user->call("Runtime.evaluate", {{"expression", "document.getElementById('replay').click()"}, {"userGesture", true}},
+                           text_field(attached.result, "sessionId")).ok);
+  }
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_回放url") == site.first_playlist(); }, 30s))
+      << window.text("编辑框_回放url");
+  EXPECT_NE(state.current_page, list_page);  // the opened page reached the page callback
 
   automation.shutdown();
   capture.request_stop();
