@@ -94,7 +94,10 @@ TEST(WineRoad, AttachedBrowserCapturesAndTheWindowsToolRecordsAFileThatPlays) {
   config.replay_cdn = site.base() + "/cdn";
   config.browser_port = std::stoi(port);
   // The component only checks that a browser file exists; the Linux one stands in for Chrome.
-  if (fs::exists(from_u8(windows_path("/usr/bin/chromium")))) config.browser_path = windows_path("/usr/bin/chromium");
+  // This prefix has no Chrome or Edge and the road attaches to the browser the script started: a
+  // runnable program as the browser keeps the created handler's "download a browser" box away (a
+  // browser path must name a Windows program, so the Linux Chromium no longer counts).
+  config.browser_path = "C:\\windows\\system32\\notepad.exe";
   program::install_subsystems(app);
   ASSERT_TRUE(app.start());
   ui::Win32MainWindow window(model, desktop);
