@@ -567,9 +567,10 @@ void Automation::on_attached(const std::shared_ptr<Link>& link, const DevToolsEv
   const auto resume = [&] {
     if (bool_field(event.params, "waitingForDebugger")) client.call("Runtime.runIfWaitingForDebugger", json::object(), session);
   };
-  const bool top_level = event.session_id.empty();
+  // A new page may be reported twice, through the browser and through its opener's session:
+  // whichever comes first sets it up before it runs; the other only lets go.
   bool fresh = false;
-  if (type == "page" && top_level && text_field(info, "url").rfind("devtools://", 0) != 0) {
+  if (type == "page" && text_field(info, "url").rfind("devtools://", 0) != 0) {
     std::lock_guard lock(link->mutex);
     fresh = link->known_targets.insert(target).second;
   }
