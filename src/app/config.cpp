@@ -1,5 +1,6 @@
 #include "app/config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -55,6 +56,8 @@ Config Config::load(const std::string& program_folder) {
   source.read("browser_headless", c.browser_headless);
   source.read("browser_port", c.browser_port);
   source.read("ca_file", c.ca_file);
+  source.read("replay_connections", c.replay_connections);
+  c.replay_connections = std::clamp(c.replay_connections, 1, 64);
   return c;
 }
 

@@ -23,6 +23,7 @@ struct Config {
   // A PEM file of certificate authorities trusted beside the system's for the verified requests
   // (update index and file, tools); Linux program only.
   std::string ca_file;
+  int replay_connections = 16;  // parallel connections of an HLS replay download, 1 to 64
 
   // Defaults, then the file under `program_folder`, then the environment.
   static Config load(const std::string& program_folder);

@@ -22,6 +22,7 @@ bool is_directory(const std::string& path);
 bool make_directory(const std::string& path);  // one level; true when it exists afterwards
 bool make_directories(const std::string& path);  // with all missing parents
 bool remove_file(const std::string& path);
+bool remove_empty_directory(const std::string& path);  // false when not empty or missing
 bool rename_replacing(const std::string& from, const std::string& to);
 std::optional<std::string> read_file(const std::string& path);
 bool write_file(const std::string& path, std::string_view bytes);  // create or truncate

@@ -32,4 +32,18 @@ void write_display(app::WindowModel& window, const std::string& line) {
   });
 }
 
+void replace_display_line(app::WindowModel& window, const std::string& prefix, const std::string& line) {
+  window.update_text(kDisplayBox, [&](const std::string& current) {
+    std::string text = current;
+    std::size_t at = text.rfind(prefix);
+    while (at != std::string::npos && at != 0 && text[at - 1] != '\n') at = text.rfind(prefix, at - 1);
+    if (at != std::string::npos) {
+      const std::size_t end = text.find("\r\n", at);
+      text.erase(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+    }
+    if (gbk_longer_than(text, kDisplayLimit)) text.clear();
+    return text + line + "\r\n";
+  });
+}
+
 }  // namespace qz::record

@@ -15,4 +15,9 @@ inline constexpr std::size_t kDisplayLimit = 2000;
 // one step for every other writer (the window model's lock is the display lock).
 void write_display(app::WindowModel& window, const std::string& line);
 
+// Like write_display, but a line that stands for a state (a progress line) replaces the last
+// line starting with `prefix` instead of adding to the box: the old one is taken out, the new one
+// goes at the end.
+void replace_display_line(app::WindowModel& window, const std::string& prefix, const std::string& line);
+
 }  // namespace qz::record

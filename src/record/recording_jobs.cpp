@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "record/display_writer.h"
+#include "record/hls_replay.h"
 #include "record/media_tools.h"
 #include "record/preview.h"
 #include "record/tool_runner.h"
@@ -160,6 +161,9 @@ void RecordingJobs::replay_thread(ToolJob& job) {
   }
   const std::string base = first_free_file_base(ctx_.window.text(kFolderBox), "huifang_");
   job_kind_ = 2;
+  const LineCallback show = [this](const std::string& line) { write_display(ctx_.window, line); };
+  const HlsReplayRequest fast{address, base + ".mp4", ffmpeg_program(ctx_), kReplayPort, ctx_.config.replay_connections};
+  if (run_hls_replay(fast, job, ctx_.window, show) == HlsReplayOutcome::Finished) return;
   const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, kReplayPort, base + ".mp4");
   run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
 }

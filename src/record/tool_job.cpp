@@ -11,9 +11,19 @@ bool ToolJob::start(const platform::ProcessOptions& options) {
 }
 
 void ToolJob::request_stop() {
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(mutex_);
+    stop_requested_ = true;
+    handler = stop_handler_;
+    if (!handler && process_.started()) process_.stop_gracefully();
+  }
+  if (handler) handler();  // outside the lock: the handler may look at the job
+}
+
+void ToolJob::set_stop_handler(std::function<void()> handler) {
   std::lock_guard lock(mutex_);
-  stop_requested_ = true;
-  if (process_.started()) process_.stop_gracefully();
+  stop_handler_ = std::move(handler);
 }
 
 bool ToolJob::stop_requested() const {

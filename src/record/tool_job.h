@@ -4,6 +4,7 @@
 // to stop. A stop asked for before the tool has started keeps it from starting at all.
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "platform/process.h"
@@ -17,8 +18,11 @@ class ToolJob {
   platform::Process& process() { return process_; }
   int process_id() const { return process_.id(); }
 
-  // Graceful: ffmpeg closes its files and prints its closing statistics.
+  // Graceful: ffmpeg closes its files and prints its closing statistics. With a stop handler
+  // set, the handler is called instead and sees to the tool's end itself (a tool reading from a
+  // local server of ours is ended by its input running out).
   void request_stop();
+  void set_stop_handler(std::function<void()> handler);
   bool stop_requested() const;
   // Ends the tool at once (after a graceful stop that was not obeyed in time).
   void terminate();
@@ -33,6 +37,7 @@ class ToolJob {
   std::condition_variable finished_changed_;
   bool stop_requested_ = false;
   bool finished_ = false;
+  std::function<void()> stop_handler_;
   platform::Process process_;
 };
 

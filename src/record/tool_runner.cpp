@@ -38,6 +38,10 @@ void run(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
 
 }  // namespace
 
+void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
+  run(job, command, line);
+}
+
 void run_tool(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
   run(job, command, line);
   job.mark_finished();

@@ -18,5 +18,7 @@ inline constexpr std::size_t kChunkBytes = 1023;
 // returns once the tool has ended and its output is drained. A missing program gives the single
 // line "<program> 不存在". Marks the job finished before it returns.
 void run_tool(ToolJob& job, const ToolCommand& command, const LineCallback& line);
+// The same, leaving the job unfinished: the caller has lines to add once the tool has ended.
+void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line);
 
 }  // namespace qz::record

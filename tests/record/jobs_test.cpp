@@ -186,7 +186,8 @@ TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndOnlyOrphanedToolsEndA
   ASSERT_TRUE(test::serve_vod(server, ffmpeg, folder / "vod", 8, 400));
   window.set_text("编辑框_回放url", server.base_url() + "/vod/index.m3u8");
   click(kReplayButton);
-  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return app->context().window.text(kDisplayBox).find("size=") != std::string::npos; }, 30s));
+  // The replay's own progress line shows it is under way.
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return app->context().window.text(kDisplayBox).find("回放下载：") != std::string::npos; }, 30s));
 
   test::LiveSource source(ffmpeg);
   record_live(source, 3s);

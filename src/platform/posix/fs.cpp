@@ -38,6 +38,8 @@ bool make_directories(const std::string& path) {
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool remove_empty_directory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
 bool rename_replacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }

@@ -65,7 +65,8 @@ DownloadReply reply_of(CURL* c, const HeaderCapture& capture) {
 
 void common_options(CURL* c) {
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  // HTTP/2 where a server offers it over TLS; plain http stays HTTP/1.1.
+  curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
   curl_easy_setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
   if (const std::string ca = extra_ca_file(); !ca.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca.c_str());

@@ -37,6 +37,8 @@ bool make_directories(const std::string& path) {
   return is_directory(path);
 }
 
+bool remove_empty_directory(const std::string& path) { return RemoveDirectoryW(to_wide(path).c_str()) != 0; }
+
 bool remove_file(const std::string& path) {
   const std::wstring w = to_wide(path);
   SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);

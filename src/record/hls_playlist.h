@@ -1,0 +1,83 @@
+#pragma once
+// Reading an HLS playlist as a replay CDN serves it: a master playlist (its variants) or a media
+// playlist (segments with their keys, init sections, byte ranges and discontinuities), every
+// address made absolute against the playlist's own. And writing the playlist ffmpeg is given
+// instead, whose segments, keys and init sections are our own local copies.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qz::record {
+
+struct HlsByteRange {
+  std::uint64_t length = 0;
+  std::uint64_t offset = 0;
+};
+
+// One EXT-X-KEY. `attributes` is the tag's text after the colon, URI included, so what ffmpeg
+// needs besides the key (IV, KEYFORMAT) is passed on as the server wrote it.
+struct HlsKey {
+  std::string method;  // "NONE", "AES-128", ...
+  std::string uri;     // absolute; empty for NONE
+  std::string attributes;
+};
+
+// One EXT-X-MAP: an init section every later segment needs first.
+struct HlsMap {
+  std::string uri;  // absolute
+  std::optional<HlsByteRange> range;
+};
+
+struct HlsSegment {
+  std::string uri;  // absolute
+  double duration = 0;  // seconds, from EXTINF
+  std::optional<HlsByteRange> range;
+  int key = -1;  // index into keys, -1: none
+  int map = -1;  // index into maps, -1: none
+  bool discontinuity = false;  // an EXT-X-DISCONTINUITY stands before it
+  double start = 0;  // seconds from the replay's start
+};
+
+struct HlsVariant {
+  std::string uri;  // absolute
+  std::uint64_t bandwidth = 0;
+};
+
+struct HlsPlaylist {
+  enum class Kind { NotHls, Master, Media };
+  Kind kind = Kind::NotHls;
+  std::vector<HlsVariant> variants;  // master
+  std::vector<HlsSegment> segments;  // media, in playing order
+  std::vector<HlsKey> keys;
+  std::vector<HlsMap> maps;
+  bool ended = false;  // EXT-X-ENDLIST: the replay is whole, not a live playlist still growing
+  double target_duration = 0;
+  std::uint64_t media_sequence = 0;
+  int version = 0;
+
+  double total_duration() const;
+  // The variant with the highest bandwidth; nothing for a playlist without variants.
+  std::optional<HlsVariant> best_variant() const;
+};
+
+// Reads `text` (the playlist's body) fetched from `address`. Text that does not start with
+// "#EXTM3U" is NotHls. Unknown tags are skipped; a malformed known tag is skipped too.
+HlsPlaylist parse_playlist(std::string_view text, const std::string& address);
+
+// `reference` resolved against `base` as a browser does: absolute addresses stay, "//host/x",
+// "/x", "x", "../x", and a query of its own (or none) in each case.
+std::string resolve_address(const std::string& base, const std::string& reference);
+
+// The local names of a playlist's parts, as ffmpeg will ask for them.
+std::string local_segment_name(const HlsPlaylist& playlist, std::size_t index);
+std::string local_key_name(std::size_t index);
+std::string local_map_name(const HlsPlaylist& playlist, std::size_t index);
+
+// The media playlist ffmpeg reads: the same segments, durations, discontinuities and key
+// attributes, with every address replaced by `local_base` + its local name, and byte ranges
+// dropped (each local copy holds just its range).
+std::string local_playlist(const HlsPlaylist& playlist, const std::string& local_base);
+
+}  // namespace qz::record

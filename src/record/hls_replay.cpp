@@ -1,0 +1,457 @@
+#include "record/hls_replay.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/loopback_server.h"
+#include "platform/range_download.h"
+#include "record/display_writer.h"
+#include "record/hls_playlist.h"
+#include "record/hls_progress.h"
+#include "record/media_tools.h"
+
+namespace qz::record {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kHeaders =
+    "Accept: */*\r\nUser-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/120.0 Safari/537.36";
+// A playlist of a day-long replay is a few MB; anything far larger is not one.
+constexpr std::size_t kPlaylistLimit = 32u << 20;
+constexpr int kTries = 3;
+constexpr std::chrono::milliseconds kBackOff[] = {500ms, 1500ms};
+constexpr const char* kPlaylistName = "index.m3u8";
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// ---- the playlist --------------------------------------------------------------------------
+
+struct PlaylistFetch {
+  enum Result { Ok, NotHls, Failed } result = Failed;
+  std::string body;
+  std::string why;  // for Failed
+};
+
+bool could_be_hls(const std::string& start) {
+  const std::string_view bom = "\xEF\xBB\xBF", tag = "#EXTM3U";
+  std::string_view s = start;
+  if (s.substr(0, std::min(s.size(), bom.size())) == bom.substr(0, std::min(s.size(), bom.size()))) {
+    if (s.size() < bom.size()) return true;
+    s.remove_prefix(bom.size());
+  }
+  const std::size_t n = std::min(s.size(), tag.size());
+  return s.substr(0, n) == tag.substr(0, n);
+}
+
+PlaylistFetch fetch_playlist(const std::string& address) {
+  platform::DownloadSession session;
+  PlaylistFetch out;
+  int status = 0;
+  bool not_hls = false, too_long = false;
+  platform::DownloadSession::Callbacks callbacks;
+  callbacks.on_reply = [&](const platform::DownloadReply& reply) {
+    status = reply.status;
+    return status >= 200 && status <= 299;
+  };
+  callbacks.on_data = [&](const char* data, std::size_t n) {
+    out.body.append(data, n);
+    // A video file or a page is left at its first bytes: only a playlist is read whole.
+    if (!could_be_hls(out.body.substr(0, 16))) not_hls = true;
+    if (out.body.size() > kPlaylistLimit) too_long = true;
+    return !not_hls && !too_long;
+  };
+  const platform::FetchOutcome outcome = session.fetch(address, kHeaders, callbacks);
+  if (not_hls || (outcome == platform::FetchOutcome::Complete && !out.body.empty() && !could_be_hls(out.body.substr(0, 16)))) {
+    out.result = PlaylistFetch::NotHls;
+  } else if (status != 0 && (status < 200 || status > 299)) {
+    out.why = "服务器回答 HTTP " + std::to_string(status);
+  } else if (too_long) {
+    out.why = "列表大于 32 MB";
+  } else if (outcome != platform::FetchOutcome::Complete) {
+    out.why = "连接失败";
+  } else if (out.body.size() < 7) {
+    out.why = "列表是空的";
+  } else {
+    out.result = PlaylistFetch::Ok;
+  }
+  return out;
+}
+
+// ---- the shared state of one download ------------------------------------------------------
+
+enum class ItemState { Waiting, Fetching, Done, Failed };
+
+struct Item {
+  std::string url;
+  std::optional<HlsByteRange> range;
+  std::string name;  // the local file name, as ffmpeg asks for it
+  std::size_t segment = kNone;  // index in the playlist's segments, kNone for a key or init section
+};
+
+// Held by a shared pointer: the job's stop handler may still be called while the run ends.
+struct Download {
+  std::string folder;
+  std::vector<Item> items;  // keys and init sections first, then the segments in order
+  std::map<std::string, std::size_t> by_name;
+  std::string local_playlist;
+  std::size_t segment_count = 0;
+
+  std::mutex mutex;  // guards everything below
+  std::condition_variable changed;
+  std::vector<ItemState> states;
+  std::size_t next = 0;             // the next item a worker takes
+  std::size_t done_segments = 0;
+  bool closing = false;             // workers leave; waiting readers are answered
+  bool stopped = false;             // the user stopped: segments from cut on are answered empty
+  std::size_t cut = kNone;          // first segment not kept after a stop
+  std::atomic<std::uint64_t> bytes{0};
+
+  std::string path_of(const Item& item) const { return platform::join_path(folder, item.name); }
+
+  void stop() {
+    std::lock_guard lock(mutex);
+    if (stopped) return;
+    stopped = true;
+    closing = true;
+    // What arrived in order from the start is kept; a segment that could not be had before the
+    // stop is a gap like any other.
+    cut = segment_count;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i].segment == kNone) continue;
+      if (states[i] == ItemState::Waiting || states[i] == ItemState::Fetching) {
+        cut = items[i].segment;
+        break;
+      }
+    }
+    changed.notify_all();
+  }
+
+  void close() {
+    std::lock_guard lock(mutex);
+    closing = true;
+    changed.notify_all();
+  }
+};
+
+// One try at one item into its file; true when the file is whole under its name.
+bool fetch_item(platform::DownloadSession& session, Download& d, const Item& item) {
+  const std::string path = d.path_of(item);
+  const std::string temp = path + ".part";
+  platform::File file;
+  if (!file.open(temp, platform::File::Mode::Truncate)) return false;
+  std::string headers = kHeaders;
+  std::uint64_t expected = 0;
+  bool know_length = false;
+  if (item.range) {
+    headers += "\r\nRange: bytes=" + std::to_string(item.range->offset) + "-" +
+               std::to_string(item.range->offset + item.range->length - 1);
+    expected = item.range->length;
+    know_length = true;
+  }
+  std::uint64_t written = 0;
+  bool bad = false;
+  platform::DownloadSession::Callbacks callbacks;
+  callbacks.on_reply = [&](const platform::DownloadReply& reply) {
+    if (item.range) {
+      const std::string want = "bytes " + std::to_string(item.range->offset) + "-" +
+                               std::to_string(item.range->offset + item.range->length - 1) + "/";
+      bad = reply.status != 206 || reply.content_range.rfind(want, 0) != 0;
+    } else {
+      bad = reply.status != 200;
+      if (reply.content_length) {
+        expected = *reply.content_length;
+        know_length = true;
+      }
+    }
+    return !bad;
+  };
+  callbacks.on_data = [&](const char* data, std::size_t n) {
+    if ((know_length && written + n > expected) || !file.append(data, n)) {
+      bad = true;
+      return false;
+    }
+    written += n;
+    d.bytes += n;
+    return true;
+  };
+  callbacks.cancelled = [&] {
+    std::lock_guard lock(d.mutex);
+    return d.closing;
+  };
+  const platform::FetchOutcome outcome = session.fetch(item.url, headers, callbacks);
+  file.close();
+  const bool whole = !bad && outcome == platform::FetchOutcome::Complete && (!know_length || written == expected);
+  if (!whole || !platform::rename_replacing(temp, path)) {
+    d.bytes -= written;
+    platform::remove_file(temp);
+    return false;
+  }
+  return true;
+}
+
+void run_worker(Download& d) {
+  platform::DownloadSession session;  // one connection, reused from item to item
+  for (;;) {
+    std::size_t i;
+    {
+      std::lock_guard lock(d.mutex);
+      if (d.closing || d.next >= d.items.size()) return;
+      i = d.next++;
+      d.states[i] = ItemState::Fetching;
+    }
+    bool ok = false;
+    for (int attempt = 0; attempt < kTries && !ok; ++attempt) {
+      if (attempt > 0) {
+        std::unique_lock lock(d.mutex);
+        if (d.changed.wait_for(lock, kBackOff[attempt - 1], [&] { return d.closing; })) break;
+      }
+      ok = fetch_item(session, d, d.items[i]);
+    }
+    std::lock_guard lock(d.mutex);
+    d.states[i] = ok ? ItemState::Done : ItemState::Failed;
+    if (ok && d.items[i].segment != kNone) ++d.done_segments;
+    d.changed.notify_all();
+  }
+}
+
+// What ffmpeg gets for one of its requests; waits until the item has settled.
+platform::LocalReply answer(Download& d, const std::string& path) {
+  platform::LocalReply reply;
+  const std::string name = path.empty() ? path : path.substr(1);
+  if (name == kPlaylistName) {
+    reply.content_type = "application/vnd.apple.mpegurl";
+    reply.body = d.local_playlist;
+    return reply;
+  }
+  const auto it = d.by_name.find(name);
+  if (it == d.by_name.end()) return {404, "text/plain", "not found", ""};
+  const std::size_t i = it->second;
+  const Item& item = d.items[i];
+  std::unique_lock lock(d.mutex);
+  d.changed.wait(lock, [&] {
+    return d.states[i] == ItemState::Done || d.states[i] == ItemState::Failed || d.closing;
+  });
+  // After a stop, ffmpeg runs through the rest as empty segments and ends by itself.
+  if (d.stopped && item.segment != kNone && item.segment >= d.cut) return reply;
+  if (d.states[i] != ItemState::Done) return {404, "text/plain", "not found", ""};
+  reply.content_type = item.segment == kNone ? "application/octet-stream" : "video/mp2t";
+  reply.file_path = d.path_of(item);
+  return reply;
+}
+
+void build_items(Download& d, const HlsPlaylist& playlist) {
+  for (std::size_t k = 0; k < playlist.keys.size(); ++k)
+    d.items.push_back({playlist.keys[k].uri, std::nullopt, local_key_name(k), kNone});
+  for (std::size_t m = 0; m < playlist.maps.size(); ++m)
+    d.items.push_back({playlist.maps[m].uri, playlist.maps[m].range, local_map_name(playlist, m), kNone});
+  for (std::size_t s = 0; s < playlist.segments.size(); ++s)
+    d.items.push_back({playlist.segments[s].uri, playlist.segments[s].range, local_segment_name(playlist, s), s});
+  for (std::size_t i = 0; i < d.items.size(); ++i) d.by_name[d.items[i].name] = i;
+  d.states.assign(d.items.size(), ItemState::Waiting);
+  d.segment_count = playlist.segments.size();
+}
+
+// Writes the progress line and the status bar's percentage once a second until `finished`.
+class ProgressTicker {
+ public:
+  ProgressTicker(Download& d, app::WindowModel& window) : d_(d), window_(window) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~ProgressTicker() {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    show();  // the last state, whatever the second
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    while (!changed_.wait_for(lock, 1s, [this] { return finished_; })) {
+      lock.unlock();
+      show();
+      lock.lock();
+    }
+  }
+  void show() {
+    ReplayProgress p;
+    {
+      std::lock_guard lock(d_.mutex);
+      p.done = d_.done_segments;
+    }
+    p.total = d_.segment_count;
+    p.bytes = d_.bytes.load();
+    const auto now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - last_time_).count();
+    if (elapsed > 0.2) {
+      const double rate = static_cast<double>(p.bytes > last_bytes_ ? p.bytes - last_bytes_ : 0) / elapsed;
+      // Smoothed over a few seconds, so the figure does not jump with every segment.
+      speed_ = shown_once_ ? 0.6 * speed_ + 0.4 * rate : rate;
+      last_time_ = now;
+      last_bytes_ = p.bytes;
+      shown_once_ = true;
+    }
+    p.bytes_per_second = speed_;
+    if (p.done > 0 && speed_ > 1)
+      p.seconds_left = static_cast<double>(p.bytes) / static_cast<double>(p.done) *
+                       static_cast<double>(p.total - p.done) / speed_;
+    replace_display_line(window_, kReplayProgressPrefix, replay_progress_text(p));
+    window_.set_status_part(1, replay_percent_text(p.done, p.total));
+  }
+
+  Download& d_;
+  app::WindowModel& window_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool finished_ = false;
+  std::thread thread_;
+  Clock::time_point last_time_ = Clock::now();
+  std::uint64_t last_bytes_ = 0;
+  double speed_ = 0;
+  bool shown_once_ = false;
+};
+
+void remove_segment_folder(const Download& d) {
+  for (const Item& item : d.items) {
+    platform::remove_file(d.path_of(item));
+    platform::remove_file(d.path_of(item) + ".part");
+  }
+  platform::remove_empty_directory(d.folder);
+}
+
+// The closing lines: each gap with its time range, and after a stop how much was kept.
+void report_end(const Download& d, const HlsPlaylist& playlist, const LineCallback& line) {
+  std::size_t gaps = 0;
+  const std::size_t kept_until = d.stopped ? d.cut : d.segment_count;
+  for (std::size_t i = 0; i < d.items.size(); ++i) {
+    const Item& item = d.items[i];
+    if (item.segment == kNone || item.segment >= kept_until || d.states[i] == ItemState::Done) continue;
+    const HlsSegment& s = playlist.segments[item.segment];
+    line(gap_text(s.start, s.start + s.duration, item.segment + 1));
+    ++gaps;
+  }
+  if (d.stopped) {
+    const double kept_seconds = kept_until == 0 ? 0 : playlist.segments[kept_until - 1].start + playlist.segments[kept_until - 1].duration;
+    line("回放下载已停止：保存了开头的 " + std::to_string(kept_until) + "/" + std::to_string(d.segment_count) +
+         " 段，时长 " + clock_text(kept_seconds) + "（全长 " + clock_text(playlist.total_duration()) + "）");
+  } else if (gaps > 0) {
+    line("回放已保存，缺少 " + std::to_string(gaps) + " 段（见上）");
+  }
+}
+
+ToolCommand remux_command(const HlsReplayRequest& request, const std::string& local_address) {
+  ToolCommand command = ffmpeg_copy_command(request.ffmpeg, local_address, request.preview_port, request.target);
+  // The program shows its own progress line: ffmpeg's per-segment "Opening" lines and statistics
+  // would push it out of the box, so only its warnings and errors are shown.
+  command.args.insert(command.args.begin() + 1, {"-loglevel", "warning"});
+  const std::string first = " -hide_banner";
+  if (command.windows_command_line.rfind(first, 0) == 0)
+    command.windows_command_line.insert(first.size(), " -loglevel warning");
+  return command;
+}
+
+}  // namespace
+
+std::string segment_folder_of(const std::string& target) {
+  const std::string stem = target.size() > 4 && target.compare(target.size() - 4, 4, ".mp4") == 0
+                               ? target.substr(0, target.size() - 4)
+                               : target;
+  return stem + ".segments";
+}
+
+HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, app::WindowModel& window,
+                                const LineCallback& line) {
+  if (request.address.rfind("http://", 0) != 0 && request.address.rfind("https://", 0) != 0)
+    return HlsReplayOutcome::NotForUs;
+  PlaylistFetch fetched = fetch_playlist(request.address);
+  if (fetched.result == PlaylistFetch::NotHls) return HlsReplayOutcome::NotForUs;
+  std::string address = request.address;
+  HlsPlaylist playlist;
+  if (fetched.result == PlaylistFetch::Ok) {
+    playlist = parse_playlist(fetched.body, address);
+    if (playlist.kind == HlsPlaylist::Kind::Master) {
+      const auto best = playlist.best_variant();
+      address = best->uri;
+      fetched = fetch_playlist(address);
+      playlist = fetched.result == PlaylistFetch::Ok ? parse_playlist(fetched.body, address) : HlsPlaylist{};
+      if (fetched.result == PlaylistFetch::NotHls) fetched.why = "所选清晰度的地址不是播放列表";
+      else if (playlist.kind == HlsPlaylist::Kind::Master) fetched.why = "所选清晰度又是一个总列表";
+    }
+  }
+  if (fetched.result == PlaylistFetch::Ok && playlist.kind == HlsPlaylist::Kind::Media) {
+    // Still live: only ffmpeg knows how to follow a growing playlist.
+    if (!playlist.ended) return HlsReplayOutcome::NotForUs;
+    if (playlist.segments.empty()) fetched.why = "列表里没有视频分段";
+  } else if (fetched.why.empty()) {
+    fetched.why = "不是可用的播放列表";
+  }
+  if (!fetched.why.empty()) {
+    line("回放列表无法读取（" + fetched.why + "）：" + address);
+    return HlsReplayOutcome::Finished;
+  }
+
+  auto d = std::make_shared<Download>();
+  d->folder = segment_folder_of(request.target);
+  build_items(*d, playlist);
+  if (!platform::make_directories(d->folder)) {
+    line("无法建立分段文件夹：" + d->folder);
+    return HlsReplayOutcome::Finished;
+  }
+  platform::LoopbackServer server;
+  if (!server.start([d](const std::string& path) { return answer(*d, path); })) {
+    line("无法启动本机转发，改用 ffmpeg 直接下载");
+    platform::remove_empty_directory(d->folder);
+    return HlsReplayOutcome::NotForUs;
+  }
+  const std::string local_base = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+  d->local_playlist = local_playlist(playlist, local_base);
+
+  std::vector<std::thread> workers;
+  const std::size_t count = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(request.connections, 1)), 1, d->items.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    try {
+      workers.emplace_back([d] { run_worker(*d); });
+    } catch (const std::system_error&) {
+      break;  // fewer connections; at least none is fine too, the answers then say "not found"
+    }
+  }
+  if (workers.empty()) d->close();
+
+  job.set_stop_handler([d] { d->stop(); });
+  if (job.stop_requested()) d->stop();
+  {
+    ProgressTicker ticker(*d, window);
+    run_tool_unfinished(job, remux_command(request, local_base + kPlaylistName), line);
+    d->close();  // ffmpeg has gone: nothing waits for the rest
+    for (std::thread& w : workers) w.join();
+  }
+  job.set_stop_handler(nullptr);
+  server.stop();
+
+  report_end(*d, playlist, line);
+  const std::optional<int> code = job.process().wait(0);
+  if (code && *code == 0 && platform::file_exists(request.target)) {
+    line("任务完成");
+    remove_segment_folder(*d);
+  } else {
+    line("分段保留在：" + d->folder);
+  }
+  return HlsReplayOutcome::Finished;
+}
+
+}  // namespace qz::record

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "record/display_writer.h"
+#include "record/hls_playlist.h"
+#include "record/hls_progress.h"
+
+namespace qz::record {
+namespace {
+
+TEST(HlsAddress, ResolvesAsABrowserDoes) {
+  const std::string base = "https://cdn.example/vod/2024/replay.m3u8?auth=1&e=9";
+  const struct {
+    std::string reference, expected;
+  } cases[] = {
+      {"seg1.ts", "https://cdn.example/vod/2024/seg1.ts"},
+      {"seg1.ts?t=5", "https://cdn.example/vod/2024/seg1.ts?t=5"},
+      {"../k/key.bin", "https://cdn.example/vod/k/key.bin"},
+      {"./a/../b/seg.ts", "https://cdn.example/vod/2024/b/seg.ts"},
+      {"/root/seg.ts?x=1", "https://cdn.example/root/seg.ts?x=1"},
+      {"//other.example/s.ts", "https://other.example/s.ts"},
+      {"http://abs.example/p/s.ts?q", "http://abs.example/p/s.ts?q"},
+      {"?only=query", "https://cdn.example/vod/2024/replay.m3u8?only=query"},
+      {"../../../../too/far.ts", "https://cdn.example/too/far.ts"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(resolve_address(base, c.reference), c.expected) << c.reference;
+  EXPECT_EQ(resolve_address("http://h:8080", "s.ts"), "http://h:8080/s.ts");
+}
+
+TEST(HlsPlaylistReading, MediaPlaylistTags) {
+  const std::string text =
+      "\xEF\xBB\xBF#EXTM3U\r\n#EXT-X-VERSION:4\r\n#EXT-X-TARGETDURATION:4\r\n#EXT-X-MEDIA-SEQUENCE:7\r\n"
+      "#EXT-X-KEY:METHOD=AES-128,URI=\"key?id=1\",IV=0x000102030405060708090a0b0c0d0e0f\r\n"
+      "#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\r\n"
+      "#EXTINF:4.000,title, with comma\r\n#EXT-X-BYTERANGE:1000@720\r\nall.mp4\r\n"
+      "#EXTINF:3.5,\r\n#EXT-X-BYTERANGE:500\r\nall.mp4\r\n"
+      "#EXT-X-DISCONTINUITY\r\n#EXT-X-KEY:METHOD=NONE\r\n#EX-UNKNOWN:whatever\r\n"
+      "#EXTINF:2,\r\nhttp://other/x.ts\r\n#EXT-X-ENDLIST\r\n";
+  const HlsPlaylist p = parse_playlist(text, "http://h/a/list.m3u8");
+  ASSERT_EQ(p.kind, HlsPlaylist::Kind::Media);
+  EXPECT_TRUE(p.ended);
+  EXPECT_EQ(p.media_sequence, 7u);
+  ASSERT_EQ(p.segments.size(), 3u);
+  ASSERT_EQ(p.keys.size(), 1u);
+  EXPECT_EQ(p.keys[0].uri, "http://h/a/key?id=1");
+  ASSERT_EQ(p.maps.size(), 1u);
+  EXPECT_EQ(p.maps[0].range->length, 720u);
+  EXPECT_EQ(p.segments[0].range->offset, 720u);
+  EXPECT_EQ(p.segments[1].range->offset, 1720u);  // follows the previous range of the same file
+  EXPECT_EQ(p.segments[1].range->length, 500u);
+  EXPECT_EQ(p.segments[1].key, 0);
+  EXPECT_EQ(p.segments[2].key, -1);
+  EXPECT_TRUE(p.segments[2].discontinuity);
+  EXPECT_FALSE(p.segments[1].discontinuity);
+  EXPECT_DOUBLE_EQ(p.segments[2].start, 7.5);
+  EXPECT_DOUBLE_EQ(p.total_duration(), 9.5);
+}
+
+TEST(HlsPlaylistReading, MasterLiveAndOtherText) {
+  const HlsPlaylist master = parse_playlist(
+      "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000,CODECS=\"avc1.4d401f,mp4a.40.2\"\nmid/index.m3u8\n"
+      "#EXT-X-STREAM-INF:RESOLUTION=1920x1080,BANDWIDTH=5000000\nhigh/index.m3u8?s=1\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=200000\nlow/index.m3u8\n",
+      "http://h/live/master.m3u8");
+  EXPECT_EQ(master.kind, HlsPlaylist::Kind::Master);
+  EXPECT_EQ(master.best_variant()->uri, "http://h/live/high/index.m3u8?s=1");
+
+  const HlsPlaylist live = parse_playlist("#EXTM3U\n#EXTINF:2,\na.ts\n", "http://h/x.m3u8");
+  EXPECT_EQ(live.kind, HlsPlaylist::Kind::Media);
+  EXPECT_FALSE(live.ended);
+
+  for (const char* other : {"", "<html>#EXTM3U</html>", "\x47\x40\x11\x10", "EXTM3U"})
+    EXPECT_EQ(parse_playlist(other, "http://h/x").kind, HlsPlaylist::Kind::NotHls) << other;
+}
+
+// ffmpeg reads our local copies: addresses change, everything that decides how the bytes are
+// read (sequence numbers for the IV, key attributes, init sections, discontinuities) stays.
+TEST(HlsPlaylistReading, LocalPlaylistKeepsWhatDecodingNeeds) {
+  const HlsPlaylist p = parse_playlist(
+      "#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:42\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/1\"\n"
+      "#EXT-X-MAP:URI=\"i.mp4\"\n#EXTINF:2,\nseg.m4s?x=1\n#EXT-X-DISCONTINUITY\n"
+      "#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/2\",IV=0x0F\n#EXTINF:2,\nSEG2.M4S\n#EXT-X-ENDLIST\n",
+      "https://c/v/p.m3u8");
+  const std::string local = local_playlist(p, "http://127.0.0.1:9/");
+  EXPECT_EQ(local,
+            "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:42\n#EXT-X-PLAYLIST-TYPE:VOD\n"
+            "#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:9/k0.key\"\n"
+            "#EXT-X-MAP:URI=\"http://127.0.0.1:9/m0.mp4\"\n#EXTINF:2.000000,\nhttp://127.0.0.1:9/s0.m4s\n"
+            "#EXT-X-DISCONTINUITY\n#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:9/k1.key\",IV=0x0F\n"
+            "#EXTINF:2.000000,\nhttp://127.0.0.1:9/s1.m4s\n#EXT-X-ENDLIST\n");
+}
+
+TEST(ReplayTexts, ProgressLineForATableOfStates) {
+  const struct {
+    ReplayProgress p;
+    std::string text;
+  } cases[] = {
+      {{812, 2400, 1299227607, 14.2 * 1048576, 192},
+       "回放下载：已完成 812/2400 段（33.8%），1.21 GB，14.2 MB/s，剩余约 3 分 12 秒"},
+      {{0, 150, 0, 0, -1}, "回放下载：已完成 0/150 段（0.0%），0 B，0 B/s，剩余时间估算中"},
+      {{1, 3, 700 * 1024, 512 * 1024, 4.4}, "回放下载：已完成 1/3 段（33.3%），700 KB，512 KB/s，剩余约 4 秒"},
+      {{2399, 2400, 5ull << 30, 3e6, 3725}, "回放下载：已完成 2399/2400 段（99.9%），5.00 GB，2.9 MB/s，剩余约 1 小时 02 分"},
+      {{150, 150, 160 * 1048576, 0, -1}, "回放下载：已完成 150/150 段（100.0%），160.0 MB，0 B/s"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(replay_progress_text(c.p), c.text);
+  EXPECT_EQ(gap_text(2470, 2474, 1235), "缺少 00:41:10–00:41:14（第 1235 段）");
+  EXPECT_EQ(gap_text(2.9999999, 4.0000001, 4), "缺少 00:00:03–00:00:04（第 4 段）");
+}
+
+TEST(ReplayTexts, TheProgressLineIsReplacedAndTheBoxStaysSmall) {
+  app::WindowModel window;
+  write_display(window, "ffmpeg 的警告");
+  replace_display_line(window, kReplayProgressPrefix, "回放下载：一");
+  write_display(window, "另一行");
+  replace_display_line(window, kReplayProgressPrefix, "回放下载：二");
+  EXPECT_EQ(window.text(kDisplayBox), "ffmpeg 的警告\r\n另一行\r\n回放下载：二\r\n");
+  window.set_text(kDisplayBox, std::string(2100, 'x') + "\r\n回放下载：一\r\n");
+  replace_display_line(window, kReplayProgressPrefix, "回放下载：二");
+  EXPECT_EQ(window.text(kDisplayBox), "回放下载：二\r\n");
+}
+
+}  // namespace
+}  // namespace qz::record
