@@ -11,7 +11,7 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD
 cmake --build "$build"
 mkdir -p "$build/findings"
 status=0
-for target in capture_request_fuzzer settings_ini_fuzzer cookies_merge_fuzzer; do
+for target in capture_request_fuzzer settings_ini_fuzzer cookies_merge_fuzzer record_playlist_fuzzer; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   seeds="$here/${target%%_*}/corpus"

@@ -22,7 +22,7 @@ struct HlsReplayRequest {
   std::string address;       // what the user gave: a master or media playlist, or anything else
   std::string target;        // the .mp4 to write
   std::string ffmpeg;        // the program
-  int preview_port = 0;      // ffmpeg copies to udp://127.0.0.1:<port> as well, for the preview
+  int preview_port = 0;      // ffmpeg copies to udp://127.0.0.1:<port> as well, for the preview; 0: no copy
   int connections = 16;
 };
 

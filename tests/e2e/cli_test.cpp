@@ -122,6 +122,9 @@ TEST_F(CliFixture, ReplayFromTheDashboardDownloadsTheFirstPlaylist) {
   // The replay pages are desktop pages, as the window's replay list opens them.
   for (const HttpRequest& r : server.requests())
     if (r.path == "/dashboard") EXPECT_NE(r.header("User-Agent").find("Windows NT 10.0"), std::string::npos);
+  // The progress is one terminal line rewritten in place, never a new line each second.
+  EXPECT_NE(output().find("\r回放下载：已完成 5/5 段（100.0%）"), std::string::npos) << output();
+  EXPECT_EQ(output().find("\n回放下载："), std::string::npos) << output();
 }
 
 // An address and a folder saved by an earlier run load on a thread of their own: the ones given

@@ -107,26 +107,63 @@ bool folder_writable(const std::string& folder) {
   return ok;
 }
 
-// Mirrors the display box on stdout: what was appended, or the whole text after a reset.
+// Mirrors the display box on stdout: what was appended, or the whole text after a reset. A
+// progress line (one the box replaces rather than adds to) is rewritten in place on one terminal
+// line, so a long replay does not scroll thousands of them past.
 class DisplayMirror final : public app::WindowObserver {
+  // How the replay download's progress line starts (the jobs replace it rather than add one).
+  static constexpr const char* kProgressPrefix = "回放下载：";
+
  public:
   explicit DisplayMirror(app::WindowModel& window) : window_(window) {}
   void control_changed(const app::ControlChange& change) override {
     if (change.what != app::ControlChange::What::Text || change.name != app::kDisplayBox) return;
     const std::string now = window_.text(app::kDisplayBox);
     std::lock_guard lock(mutex_);
-    if (now.rfind(shown_, 0) == 0) {
-      say(stdout, now.substr(shown_.size()));
-    } else {
-      say(stdout, (shown_.empty() || shown_.back() == '\n' ? "" : "\n") + now);
-    }
+    const auto [base_now, progress_now] = split_progress(now);
+    const auto [base_before, progress_before] = split_progress(shown_);
     shown_ = now;
+    if (base_now.rfind(base_before, 0) != 0) {
+      say(stdout, (open_ || (!base_before.empty() && base_before.back() != '\n') ? "\n" : "") + now);
+      open_ = false;
+      return;
+    }
+    std::string out;
+    if (const std::string added = base_now.substr(base_before.size()); !added.empty()) {
+      out += (open_ ? "\n" : "") + added;
+      open_ = false;
+    }
+    if (!progress_now.empty() && progress_now != progress_before) {
+      const std::size_t width = columns(progress_now);
+      out += "\r" + progress_now + std::string(open_ && width_ > width ? width_ - width : 0, ' ');
+      width_ = width;
+      open_ = true;
+    }
+    if (!out.empty()) say(stdout, out);
   }
 
  private:
+  // The text without its progress line, and that line (without its line break).
+  static std::pair<std::string, std::string> split_progress(const std::string& text) {
+    std::size_t at = text.rfind(kProgressPrefix);
+    while (at != std::string::npos && at != 0 && text[at - 1] != '\n') at = text.rfind(kProgressPrefix, at - 1);
+    if (at == std::string::npos) return {text, {}};
+    const std::size_t end = std::min(text.find("\r\n", at), text.size());
+    const std::size_t after = std::min(end + 2, text.size());
+    return {text.substr(0, at) + text.substr(after), text.substr(at, end - at)};
+  }
+  // Terminal columns of UTF-8 text: the Chinese characters of the line take two.
+  static std::size_t columns(const std::string& text) {
+    std::size_t n = 0;
+    for (unsigned char c : text) n += c < 0x80 ? 1 : ((c & 0xC0) == 0xC0 ? 2 : 0);
+    return n;
+  }
+
   app::WindowModel& window_;
   std::mutex mutex_;
   std::string shown_;
+  bool open_ = false;     // a progress line stands on the terminal's last line, not ended
+  std::size_t width_ = 0;  // its columns
 };
 
 class CliRun {
