@@ -18,6 +18,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Under Wine the core case runs (every playlist kind against the Windows ffmpeg); the failure
+// paths are the same portable code and run on Linux.
+#ifdef _WIN32
+#define LINUX_ONLY() GTEST_SKIP() << "runs on Linux"
+#else
+#define LINUX_ONLY() (void)0
+#endif
+
 struct MediaSummary {
   double duration = -1;
   std::vector<std::string> streams;  // "Video: h264", "Audio: aac", in file order
@@ -119,6 +127,7 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
 }
 
 TEST_F(ReplayTest, ASegmentThatCannotBeHadIsNamedAndTheFileIsStillMade) {
+  LINUX_ONLY();
   ASSERT_TRUE(cdn->make(8));
   cdn->serve();
   const std::string missing = "/hls/" + cdn->segments("plain.m3u8").at(3);
@@ -132,6 +141,7 @@ TEST_F(ReplayTest, ASegmentThatCannotBeHadIsNamedAndTheFileIsStillMade) {
 }
 
 TEST_F(ReplayTest, ADroppedConnectionIsRetried) {
+  LINUX_ONLY();
   ASSERT_TRUE(cdn->make(6));
   cdn->serve();
   const std::string segment = cdn->segments("plain.m3u8").at(2);
@@ -151,6 +161,7 @@ TEST_F(ReplayTest, ADroppedConnectionIsRetried) {
 // A stop keeps the segments that arrived in order from the start as a playable file and says
 // how much that is; the progress line is replaced, never added.
 TEST_F(ReplayTest, AStopKeepsWhatArrivedInOrder) {
+  LINUX_ONLY();
   ASSERT_TRUE(cdn->make(40));
   cdn->serve(0, 60000);  // about 2 s per segment on each connection
   window.set_text("编辑框_回放url", cdn->address("plain.m3u8"));
@@ -179,6 +190,7 @@ TEST_F(ReplayTest, AStopKeepsWhatArrivedInOrder) {
 // What is not a finished HLS replay goes the plain ffmpeg way; a playlist that cannot be read
 // says so and starts nothing.
 TEST_F(ReplayTest, OtherAddressesGoThePlainWayAndUnreadablePlaylistsAreNamed) {
+  LINUX_ONLY();
   ASSERT_TRUE(cdn->make(4));
   cdn->serve();
   server.serve_bytes("/clip.ts", test::read_bytes(cdn->folder() / "source.ts"));
