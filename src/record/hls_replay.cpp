@@ -359,15 +359,10 @@ ToolCommand remux_command(const HlsReplayRequest& request, const std::string& lo
   // The program shows its own progress line: ffmpeg's per-segment "Opening" lines and statistics
   // would push it out of the box, so only its warnings and errors are shown.
   command.args.insert(command.args.begin() + 1, {"-loglevel", "warning"});
-  const std::string first = " -hide_banner";
-  if (command.windows_command_line.rfind(first, 0) == 0)
-    command.windows_command_line.insert(first.size(), " -loglevel warning");
   if (request.preview_port == 0) {
     // No preview copy: the file alone ("-c copy <file>" stays at the end).
     const std::string output = command.args.back();
     command.args = {"-hide_banner", "-loglevel", "warning", "-i", local_address, "-c", "copy", "-y", output};
-    command.windows_command_line = " -hide_banner -loglevel warning -i " + quote_windows_argument(local_address) +
-                                   " -c copy -y " + quote_windows_argument(output);
   }
   return command;
 }
