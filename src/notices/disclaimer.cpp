@@ -55,7 +55,7 @@ void show_disclaimer_once(app::Desktop& desktop, const std::string& documents_fo
     box.owned_by_window = false;
     if (desktop.message_box(box) != app::MessageReply::Ok) return;
   }
-  if (platform::write_file(marker, disclaimer_marker_bytes())) platform::set_hidden(marker);
+  if (platform::write_file_atomically(marker, disclaimer_marker_bytes())) platform::set_hidden(marker);
 }
 
 void show_disclaimer_once(app::Desktop& desktop) {

@@ -36,9 +36,7 @@ void start_preview(app::Context& ctx, int job_kind) {
   const std::string height = ctx.window.text(app::kPreviewHeightBox);
 #ifdef _WIN32
   const std::string bat = ctx.path("play.bat");
-  // A hidden file cannot be replaced by a plain create; removing it first lets the new text in.
-  platform::remove_file(bat);
-  platform::write_file(bat, platform::utf8_to_gbk(preview_batch_text(job_kind, width, height)));
+  platform::write_file_atomically(bat, platform::utf8_to_gbk(preview_batch_text(job_kind, width, height)));
   platform::set_hidden(bat);
   // play.bat calls ffplay by its bare name: it runs in the program folder, wherever the program
   // was started from.

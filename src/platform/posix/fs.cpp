@@ -75,6 +75,8 @@ bool write_file(const std::string& path, std::string_view bytes) {
 
 bool set_hidden(const std::string&) { return true; }
 
+void prepare_replacement(const std::string&) {}
+
 std::optional<std::uint64_t> file_size(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -130,6 +132,8 @@ bool File::write_at(std::uint64_t offset, const char* data, std::size_t size) {
   }
   return true;
 }
+
+bool File::flush() { return handle_ != -1 && ::fsync(static_cast<int>(handle_)) == 0; }
 
 bool File::append(const char* data, std::size_t size) {
   const auto end = this->size();

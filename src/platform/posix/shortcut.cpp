@@ -55,7 +55,7 @@ bool write_shortcut(const ShortcutFile& shortcut) {
   if (!shortcut.icon_location.empty()) entry += "Icon=" + escape_value(shortcut.icon_location) + "\n";
   if (!shortcut.description.empty()) entry += "Comment=" + escape_value(shortcut.description) + "\n";
   entry += "Terminal=false\n";
-  if (!write_file(shortcut.path, entry)) return false;
+  if (!write_file_atomically(shortcut.path, entry)) return false;
   return ::chmod(shortcut.path.c_str(), 0755) == 0;
 }
 

@@ -47,7 +47,7 @@ bool remove_file(const std::string& path) {
 
 bool rename_replacing(const std::string& from, const std::string& to) {
   return MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::optional<std::string> read_file(const std::string& path) {
@@ -63,12 +63,17 @@ std::optional<std::string> read_file(const std::string& path) {
   return out;
 }
 
-bool write_file(const std::string& path, std::string_view bytes) {
-  // A hidden file cannot be opened with CREATE_ALWAYS and normal attributes: clear it first.
+void prepare_replacement(const std::string& path) {
+  // A hidden file cannot be opened with CREATE_ALWAYS and normal attributes, nor a read-only one
+  // replaced: clear both first.
   const std::wstring w = to_wide(path);
   const DWORD a = GetFileAttributesW(w.c_str());
   if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY)))
     SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+bool write_file(const std::string& path, std::string_view bytes) {
+  prepare_replacement(path);
   File f;
   return f.open(path, File::Mode::Truncate) && f.write_at(0, bytes.data(), bytes.size());
 }
@@ -141,6 +146,8 @@ bool File::write_at(std::uint64_t offset, const char* data, std::size_t size) {
   }
   return true;
 }
+
+bool File::flush() { return handle_ != -1 && FlushFileBuffers(as_handle(handle_)) != 0; }
 
 bool File::append(const char* data, std::size_t size) {
   const auto end = this->size();
