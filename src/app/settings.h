@@ -3,6 +3,7 @@
 // data/mvx.ini (written at close, read at creation) and data/setsoft.ini ("保存配置").
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/context.h"
 #include "app/controls.h"
@@ -20,10 +21,27 @@ std::string main_settings_path(const Context& ctx);  // data/mvx.ini
 // data/setsoft.ini, after making sure the data folder exists with its parents.
 std::string default_settings_path(const Context& ctx);
 
+// How a save went.
+struct SettingsSave {
+  bool written = false;  // false: the file could not be written and holds what it held before
+  // Boxes whose text GBK cannot hold: never written lossy, their saved value stays as it was
+  // (a download folder that is the computed default is cleared instead, so the next start
+  // computes it again). The display box names each one and says why.
+  std::vector<std::string> unsaved_boxes;
+};
+
+// Saves the boxes into the INI file at `path` (empty: the default path), the whole file or
+// nothing. `exclusions` is a "|"-separated list of box names not to save.
+SettingsSave save_settings(const Context& ctx, std::string path, std::string_view exclusions);
+
 // Both return the number of edit boxes of the window, excluded ones included. An empty path
-// means the default path. `exclusions` is a "|"-separated list of box names not to save.
+// means the default path.
 int save_edit_boxes(const Context& ctx, std::string path, std::string_view exclusions);
 int load_edit_boxes(const Context& ctx, std::string path);
+
+// A relative download folder in its box is made absolute against the program folder, so the
+// folder made and the folder the tools write into are one. Called before anything uses it.
+void resolve_download_folder(const Context& ctx);
 
 // "保存配置".
 void on_save_settings_clicked(const Context& ctx);
