@@ -53,6 +53,7 @@ void Application::window_created() {
   ctx_.ffmpeg_path = ctx_.path("ffm.exe");
   start_thread([this] {
     load_edit_boxes(ctx_, {});
+    resolve_download_folder(ctx_);
     {
       std::lock_guard lock(settings_loaded_mutex_);
       settings_loaded_ = true;
@@ -67,6 +68,7 @@ void Application::window_created() {
     platform::make_directory(down);
   }
   load_edit_boxes(ctx_, main_settings_path(ctx_));
+  resolve_download_folder(ctx_);
 }
 
 void Application::startup_step() {

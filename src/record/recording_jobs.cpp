@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/settings.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "record/display_writer.h"
@@ -30,6 +31,7 @@ RecordingJobs::~RecordingJobs() { shutdown(); }
 
 void RecordingJobs::prepare_download_folder() {
   if (ctx_.window.text(kFolderBox).empty()) ctx_.window.set_text(kFolderBox, ctx_.path("down"));
+  app::resolve_download_folder(ctx_);  // the user may have typed a relative one
   platform::make_directories(ctx_.window.text(kFolderBox));  // a failure shows as ffmpeg's error
 }
 

@@ -43,10 +43,15 @@ TEST_F(ShellFixture, CreatedHandlerSetsCaptionDownloadFolderAndLoadsSettings) {
 }
 
 TEST_F(ShellFixture, StoredDownloadFolderReplacesTheDefault) {
-  write_main_settings("编辑框_下载目录", "E:\\videos");
+#ifdef _WIN32
+  const std::string stored = "E:\\videos";
+#else
+  const std::string stored = "/media/videos";
+#endif
+  write_main_settings("编辑框_下载目录", stored);
   Application app(window, desktop, folder.str());
   desktop.run_on_ui([&] { app.window_created(); });
-  EXPECT_EQ(window.text("编辑框_下载目录"), "E:\\videos");
+  EXPECT_EQ(window.text("编辑框_下载目录"), stored);
 }
 
 // A part that notes every call of the frame into a shared journal, "<name>.<call>".
