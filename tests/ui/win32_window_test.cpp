@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/controls.h"
@@ -122,6 +123,37 @@ TEST_F(Win32WindowTest, ClicksTypingAndPostedTasksComeBack) {
   pump(400);
   EXPECT_EQ(ran_on, GetCurrentThreadId());
   EXPECT_TRUE(delayed);
+}
+
+// A worker writes a box in the very instant the window reports its own change of that box (here:
+// while the window's EN_CHANGE is on its way): the worker's newer text must win.
+HHOOK g_hook = nullptr;
+std::function<void(const CWPSTRUCT&)> g_on_message;
+
+LRESULT CALLBACK watch_messages(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HC_ACTION && g_on_message) g_on_message(*reinterpret_cast<const CWPSTRUCT*>(lparam));
+  return CallNextHookEx(g_hook, code, wparam, lparam);
+}
+
+TEST_F(Win32WindowTest, ItsOwnTextWriteBackNeverOverwritesANewerText) {
+  HWND box = window.control(app::kDisplayBox);
+  bool written = false;
+  g_on_message = [&](const CWPSTRUCT& m) {
+    if (written || m.hwnd != window.handle() || m.message != WM_COMMAND || HIWORD(m.wParam) != EN_CHANGE ||
+        reinterpret_cast<HWND>(m.lParam) != box)
+      return;
+    written = true;
+    std::thread([&] { model.set_text(app::kDisplayBox, "newer"); }).join();
+  };
+  g_hook = SetWindowsHookExW(WH_CALLWNDPROC, watch_messages, nullptr, GetCurrentThreadId());
+  ASSERT_NE(g_hook, nullptr);
+  model.set_text(app::kDisplayBox, "older");
+  pump();
+  UnhookWindowsHookEx(g_hook);
+  g_on_message = nullptr;
+  ASSERT_TRUE(written);
+  EXPECT_EQ(model.text(app::kDisplayBox), "newer");
+  EXPECT_EQ(text_of(box), "newer");
 }
 
 }  // namespace

@@ -187,7 +187,9 @@ void Win32MainWindow::apply_text(const std::string& name) {
     return;
   }
   if (window_text(c) == text) return;
+  applying_ = c;
   SetWindowTextW(c, text.c_str());
+  applying_ = nullptr;
   if (spec && (spec->style & app::kMultiLine)) {
     // Keep the newest status line in view.
     const auto end = static_cast<WPARAM>(text.size());
@@ -210,6 +212,7 @@ void Win32MainWindow::on_command(int id, int code) {
       model_.click(name);
   } else if (code == EN_CHANGE) {
     // Typing by the user; a text set by the program already stands in the model.
+    if (control(name) == applying_) return;
     model_.set_text_from_ui(name, platform::from_wide(window_text(control(name))));
   }
 }

@@ -56,6 +56,9 @@ class Win32MainWindow final : public app::WindowObserver {
   HBRUSH black_brush_ = nullptr;
   std::map<std::string, HWND, std::less<>> controls_;
   std::vector<std::string> names_by_id_;
+  // The control whose text the window is setting itself: its EN_CHANGE is no typing, and
+  // reporting the text back could overwrite a newer one a worker wrote in the same instant.
+  HWND applying_ = nullptr;
 };
 
 }  // namespace qz::ui
