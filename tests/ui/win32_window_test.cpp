@@ -136,23 +136,23 @@ LRESULT CALLBACK watch_messages(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 TEST_F(Win32WindowTest, ItsOwnTextWriteBackNeverOverwritesANewerText) {
-  HWND box = window.control(app::kDisplayBox);
+  HWND box = window.control(app::kShareLinkBox);  // a one-line box reports the program's own changes
   bool written = false;
   g_on_message = [&](const CWPSTRUCT& m) {
     if (written || m.hwnd != window.handle() || m.message != WM_COMMAND || HIWORD(m.wParam) != EN_CHANGE ||
         reinterpret_cast<HWND>(m.lParam) != box)
       return;
     written = true;
-    std::thread([&] { model.set_text(app::kDisplayBox, "newer"); }).join();
+    std::thread([&] { model.set_text(app::kShareLinkBox, "newer"); }).join();
   };
   g_hook = SetWindowsHookExW(WH_CALLWNDPROC, watch_messages, nullptr, GetCurrentThreadId());
   ASSERT_NE(g_hook, nullptr);
-  model.set_text(app::kDisplayBox, "older");
+  model.set_text(app::kShareLinkBox, "older");
   pump();
   UnhookWindowsHookEx(g_hook);
   g_on_message = nullptr;
   ASSERT_TRUE(written);
-  EXPECT_EQ(model.text(app::kDisplayBox), "newer");
+  EXPECT_EQ(model.text(app::kShareLinkBox), "newer");
   EXPECT_EQ(text_of(box), "newer");
 }
 
