@@ -58,6 +58,9 @@ Config Config::load(const std::string& program_folder) {
   source.read("ca_file", c.ca_file);
   source.read("replay_connections", c.replay_connections);
   c.replay_connections = std::clamp(c.replay_connections, 1, 64);
+  source.read("reconnect_seconds", c.reconnect_seconds);
+  source.read("stall_seconds", c.stall_seconds);
+  source.read("join_parts", c.join_parts);
   return c;
 }
 

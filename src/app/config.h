@@ -24,6 +24,12 @@ struct Config {
   // (update index and file, tools); Linux program only.
   std::string ca_file;
   int replay_connections = 16;  // parallel connections of an HLS replay download, 1 to 64
+  // A live recording whose stream drops tries again for this long, saving into further parts.
+  int reconnect_seconds = 180;
+  // A running recording whose file has not grown for this long counts as dropped.
+  int stall_seconds = 30;
+  // After a live recording with several parts, the parts are joined into one more file.
+  bool join_parts = false;
 
   // Defaults, then the file under `program_folder`, then the environment.
   static Config load(const std::string& program_folder);

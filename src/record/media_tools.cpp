@@ -50,6 +50,15 @@ std::string check_stream_address(const std::string& address) {
   return {};
 }
 
+const std::vector<std::string>& crash_safe_mp4_options() {
+  // The header goes out before the first packet, so AAC must arrive in the form MP4 keeps: an
+  // MPEG-TS or HLS source carries ADTS frames, which the filter turns into that form (other AAC
+  // passes through unchanged).
+  static const std::vector<std::string> options{"-bsf:a", "aac_adtstoasc", "-movflags",
+                                                "+frag_keyframe+empty_moov+default_base_moof"};
+  return options;
+}
+
 ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,
                                 const std::string& file) {
   const std::string udp = "udp://127.0.0.1:" + std::to_string(udp_port);
@@ -57,7 +66,9 @@ ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& a
   const std::string output = !file.empty() && file[0] == '-' ? "file:" + file : file;
   ToolCommand cmd;
   cmd.program = program;
-  cmd.args = {"-hide_banner", "-i", address, "-c", "copy", "-f", "mpegts", "-y", udp, "-c", "copy", output};
+  cmd.args = {"-hide_banner", "-i", address, "-c", "copy", "-f", "mpegts", "-y", udp, "-c", "copy"};
+  cmd.args.insert(cmd.args.end(), crash_safe_mp4_options().begin(), crash_safe_mp4_options().end());
+  cmd.args.push_back(output);
   return cmd;
 }
 

@@ -29,7 +29,14 @@ std::string ffplay_program(const app::Context& ctx);
 // comes from a web page and must never become extra ffmpeg options.
 std::string check_stream_address(const std::string& address);
 
-// -hide_banner -i <address> -c copy -f mpegts -y udp://127.0.0.1:<port> -c copy <file>
+// The output options that keep an .mp4 playable while it is written: fragments (one per key
+// frame) after an empty header, so a tool killed or a power cut loses only the last fragment.
+// Assumes the audio (if any) is AAC, as live rooms and replays send it.
+// Every command that writes an .mp4 puts them before its file name.
+const std::vector<std::string>& crash_safe_mp4_options();
+
+// -hide_banner -i <address> -c copy -f mpegts -y udp://127.0.0.1:<port> -c copy <crash-safe
+// options> <file>
 ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,
                                 const std::string& file);
 

@@ -5,8 +5,10 @@
 #include "app/settings.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "app/logs.h"
 #include "record/display_writer.h"
 #include "record/hls_replay.h"
+#include "record/live_recording.h"
 #include "record/media_tools.h"
 #include "record/preview.h"
 #include "record/tool_runner.h"
@@ -151,8 +153,41 @@ void RecordingJobs::live_thread(ToolJob& job) {
   // No line break: the first status line continues this one.
   ctx_.window.update_text(kDisplayBox, [&](const std::string& t) { return t + "保存位置：" + base; });
   job_kind_ = 1;
-  const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, kLivePort, base + ".mp4");
-  run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
+  LiveSettings settings;
+  settings.reconnect_for = std::chrono::seconds(std::max(ctx_.config.reconnect_seconds, 0));
+  settings.stall_after = std::chrono::seconds(std::max(ctx_.config.stall_seconds, 1));
+  LiveRecording recording(ctx_, job, settings, kLiveAddressBox, kLivePort);
+  const LiveEnd end = recording.run(address, base);
+  const auto& parts = recording.parts();
+  const std::string summary = parts_text(parts);
+  if (end == LiveEnd::kGaveUp || end == LiveEnd::kCannotWrite) {
+    // Ended by itself: as if stopped, unless the user has started something new meanwhile.
+    live_job_ended(job, recording.end_reason(), summary);
+  } else if (parts.size() > 1) {
+    write_display(ctx_.window, summary);
+  }
+  if (parts.size() > 1) app::write_run_log(ctx_.program_folder, summary);
+  if (ctx_.config.join_parts && parts.size() > 1)
+    join_parts(ffmpeg_program(ctx_), parts, base, [this](const std::string& line) {
+      write_display(ctx_.window, line);
+      app::write_run_log(ctx_.program_folder, line);
+    });
+}
+
+void RecordingJobs::live_job_ended(ToolJob& job, const std::string& reason, const std::string& summary) {
+  {
+    std::lock_guard lock(mutex_);
+    if (live_job_.get() != &job) {
+      write_display(ctx_.window, summary);
+      return;
+    }
+    live_job_.reset();
+  }
+  ctx_.window.set_text(kLiveButton, kLiveIdle);
+  show_finished_message();
+  write_display(ctx_.window, "");
+  write_display(ctx_.window, reason);
+  write_display(ctx_.window, summary);
 }
 
 void RecordingJobs::replay_thread(ToolJob& job) {

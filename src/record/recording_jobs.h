@@ -58,6 +58,8 @@ class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
   void live_thread(ToolJob& job);
   void replay_thread(ToolJob& job);
   void show_finished_message();
+  // A live job that ended without a stop click: the caption and the message as after one.
+  void live_job_ended(ToolJob& job, const std::string& reason, const std::string& summary);
   void end_leftover_tools();
   std::vector<std::shared_ptr<ToolJob>> running_jobs();
   void join_finished_workers();  // with mutex_ held

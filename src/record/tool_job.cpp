@@ -7,7 +7,13 @@ bool ToolJob::start(const platform::ProcessOptions& options) {
   // or the started tool.
   std::lock_guard lock(mutex_);
   if (stop_requested_) return false;
-  return process_.start(options);
+  if (process_->started()) process_ = std::make_unique<platform::Process>();
+  return process_->start(options);
+}
+
+int ToolJob::process_id() const {
+  std::lock_guard lock(mutex_);
+  return process_->id();
 }
 
 void ToolJob::request_stop() {
@@ -16,8 +22,9 @@ void ToolJob::request_stop() {
     std::lock_guard lock(mutex_);
     stop_requested_ = true;
     handler = stop_handler_;
-    if (!handler && process_.started()) process_.stop_gracefully();
+    if (!handler && process_->started()) process_->stop_gracefully();
   }
+  changed_.notify_all();
   if (handler) handler();  // outside the lock: the handler may look at the job
 }
 
@@ -32,9 +39,27 @@ bool ToolJob::stop_requested() const {
 }
 
 void ToolJob::terminate() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_requested_ = true;
+    if (process_->started()) process_->terminate();
+  }
+  changed_.notify_all();
+}
+
+bool ToolJob::wait_for_stop(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return stop_requested_; });
+}
+
+void ToolJob::stop_run() {
   std::lock_guard lock(mutex_);
-  stop_requested_ = true;
-  if (process_.started()) process_.terminate();
+  if (process_->started()) process_->stop_gracefully();
+}
+
+void ToolJob::terminate_run() {
+  std::lock_guard lock(mutex_);
+  if (process_->started()) process_->terminate();
 }
 
 void ToolJob::mark_finished() {
@@ -42,7 +67,7 @@ void ToolJob::mark_finished() {
     std::lock_guard lock(mutex_);
     finished_ = true;
   }
-  finished_changed_.notify_all();
+  changed_.notify_all();
 }
 
 bool ToolJob::finished() const {
@@ -52,7 +77,7 @@ bool ToolJob::finished() const {
 
 bool ToolJob::wait_finished(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return finished_changed_.wait_for(lock, timeout, [this] { return finished_; });
+  return changed_.wait_for(lock, timeout, [this] { return finished_; });
 }
 
 }  // namespace qz::record

@@ -6,19 +6,18 @@
 #include "record/tool_output.h"
 
 namespace qz::record {
-namespace {
 
-void run(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
+ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
   if (!platform::file_exists(command.program)) {
     line(command.program + " 不存在");
-    return;
+    return {};
   }
   platform::ProcessOptions options;
   options.program = command.program;
   options.args = command.args;
   if (!job.start(options)) {
     if (!job.stop_requested()) line(command.program + " 无法启动");
-    return;
+    return {};
   }
   OutputDecoder decoder;
   std::array<char, kChunkBytes + 1> buffer{};
@@ -33,17 +32,15 @@ void run(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
   }
   const std::string rest = chunk_status_line(decoder.flush());
   if (!rest.empty()) line(rest);
-  job.process().wait(-1);
+  return {true, job.process().wait(-1).value_or(-1)};
 }
 
-}  // namespace
-
 void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
-  run(job, command, line);
+  run_tool_once(job, command, line);
 }
 
 void run_tool(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
-  run(job, command, line);
+  run_tool_once(job, command, line);
   job.mark_finished();
 }
 

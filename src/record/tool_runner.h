@@ -21,4 +21,11 @@ void run_tool(ToolJob& job, const ToolCommand& command, const LineCallback& line
 // The same, leaving the job unfinished: the caller has lines to add once the tool has ended.
 void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line);
 
+// One run of the tool as above, without marking the job finished (a job that runs the tool again).
+struct ToolRun {
+  bool started = false;
+  int exit_code = -1;
+};
+ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line);
+
 }  // namespace qz::record

@@ -17,6 +17,8 @@ TEST(FfmpegCommand, ArgumentsInOrder) {
   EXPECT_EQ(live.program, "C:\\q\\ffm.exe");
   const std::vector<std::string> args{"-hide_banner", "-i", "https://cdn.test/a.flv?x=1&y=2", "-c", "copy",
                                       "-f", "mpegts", "-y", "udp://127.0.0.1:1111", "-c", "copy",
+                                      "-bsf:a", "aac_adtstoasc", "-movflags",
+                                      "+frag_keyframe+empty_moov+default_base_moof",
                                       "C:\\my videos\\zhibo_1.mp4"};
   EXPECT_EQ(live.args, args);
 

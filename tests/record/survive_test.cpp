@@ -1,0 +1,193 @@
+// Live recordings that survive: the real ffmpeg records a live source through a relay that
+// drops, refuses and stalls on command; the file plays at every moment, every gap is named and
+// each continuation is a part of its own.
+#include <gtest/gtest.h>
+
+#include "app/application.h"
+#include "app/logs.h"
+#include "platform/text_codec.h"
+#include "fixtures/relay/live_relay.h"
+#include "media_fixture.h"
+#include "platform/fs.h"
+#include "record/display_writer.h"
+#include "record/install.h"
+#include "record/recording_jobs.h"
+#include "ui/headless/headless_desktop.h"
+
+namespace qz::record {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct SurviveTest : ::testing::Test {
+  test::TempFolder folder;
+  app::WindowModel window;
+  ui::HeadlessDesktop desktop;
+  std::unique_ptr<app::Application> app;
+  std::string ffmpeg = test::test_ffmpeg();
+  std::string own_tool;  // the program folder's ffmpeg, which the jobs run
+
+  void SetUp() override {
+    if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
+#ifdef _WIN32
+    own_tool = test::u8(folder / "ffm.exe");
+#else
+    own_tool = test::u8(folder / "ffmpeg");
+#endif
+    std::filesystem::copy_file(test::from_u8(ffmpeg), test::from_u8(own_tool));
+  }
+  void TearDown() override { app.reset(); }
+
+  // The settings a user would write into data/config.ini, for the cases that are about them.
+  void configure(const std::string& lines) {
+    std::filesystem::create_directories(folder / "data");
+    test::write_bytes(folder / "data" / "config.ini", "[config]\r\n" + lines);
+  }
+  void open() {
+    app = std::make_unique<app::Application>(window, desktop, folder.str());
+    install(*app);
+    desktop.run_on_ui([&] { app->window_created(); });
+  }
+  void click(const char* name) {
+    desktop.run_on_ui([&] { window.click(name); });
+  }
+  std::string display() const { return window.text(kDisplayBox); }
+  bool display_shows(const std::string& what, std::chrono::milliseconds timeout = 30s) {
+    return ui::HeadlessDesktop::wait_until([&] { return display().find(what) != std::string::npos; }, timeout);
+  }
+  std::string down(const std::string& name) const { return platform::join_path(window.text("编辑框_下载目录"), name); }
+  std::optional<double> duration(const std::string& file) { return test::playable_duration(ffmpeg, file); }
+  std::vector<platform::RunningProcess> recorders() { return platform::processes_running_program(own_tool); }
+
+  // Starts a live recording from the relay; the moment its stream flows.
+  Clock::time_point start_recording(test::LiveRelay& relay) {
+    EXPECT_TRUE(relay.started());
+    window.set_text("编辑框_直播url", relay.address());
+    click(kLiveButton);
+    const auto connecting = Clock::now() + 1s;  // a live start waits a second
+    // ffmpeg's first progress line comes before any data; a bit rate needs data.
+    EXPECT_TRUE(display_shows("kbits/s")) << display();
+    return connecting;
+  }
+  void stop_recording() {
+    click(kLiveButton);
+    EXPECT_EQ(window.text(kLiveButton), kLiveIdle);
+    EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy(); }, 20s));
+  }
+};
+
+TEST_F(SurviveTest, AKilledRecorderLeavesAFileThatPlaysUpToItsEnd) {
+  open();
+  test::LiveRelay relay(ffmpeg);
+  const auto flowing = start_recording(relay);
+  std::this_thread::sleep_until(flowing + 10s);
+  const auto tools = recorders();
+  ASSERT_EQ(tools.size(), 1u);
+  platform::terminate_process(tools[0].id);  // as a crash or kill -9 would
+  // The recording goes on into a part of its own; the first file plays to the moment of the kill.
+  ASSERT_TRUE(display_shows("已重新连接"));
+  const auto first = duration(down("zhibo_1.mp4"));
+  ASSERT_TRUE(first);
+  EXPECT_GE(*first, 8.0);
+  stop_recording();
+  EXPECT_TRUE(duration(down("zhibo_1_2.mp4")));
+}
+
+TEST_F(SurviveTest, ACutMakesTwoPartsThatPlayAndTheHoleIsNamed) {
+  open();
+  test::LiveRelay relay(ffmpeg);
+  const auto flowing = start_recording(relay);
+  std::this_thread::sleep_until(flowing + 6s);
+  relay.refuse_for(5s);
+  const auto cut_at = Clock::now();
+  ASSERT_TRUE(display_shows("直播中断（", 3s)) << display();
+  ASSERT_TRUE(display_shows("已重新连接（中断 ", 20s)) << display();
+  // Back within a try of the source returning, and ffmpeg's look at the new stream.
+  EXPECT_LE(Clock::now() - cut_at, 5s + 10s);
+  EXPECT_NE(display().find("继续保存到：" + down("zhibo_1_2.mp4")), std::string::npos) << display();
+  std::this_thread::sleep_for(6s);
+  stop_recording();
+  const double recorded = std::chrono::duration<double>(Clock::now() - flowing).count();
+  const auto first = duration(down("zhibo_1.mp4"));
+  const auto second = duration(down("zhibo_1_2.mp4"));
+  ASSERT_TRUE(first && second);
+  EXPECT_NEAR(*first + *second, recorded - 5.0, 2.5) << *first << " + " << *second << " of " << recorded;
+  // The gap lines went to the run log as well.
+  const std::string log = platform::gbk_to_utf8(
+      platform::read_file(app::run_log_path(folder.str(), platform::local_time_now())).value_or(""));
+  EXPECT_NE(log.find("直播中断（"), std::string::npos) << log;
+  EXPECT_NE(log.find("继续保存到："), std::string::npos) << log;
+  EXPECT_FALSE(std::filesystem::exists(test::from_u8(down("zhibo_1_3.mp4"))));
+}
+
+TEST_F(SurviveTest, AStallIsDetectedAndTheRecordingGoesOnInANewPart) {
+  configure("stall_seconds=4\r\n");
+  open();
+  test::LiveRelay relay(ffmpeg);
+  const auto flowing = start_recording(relay);
+  std::this_thread::sleep_until(flowing + 4s);
+  relay.stall();
+  const auto stalled_at = Clock::now();
+  ASSERT_TRUE(display_shows("秒没有收到直播数据", 4s + 4s)) << display();
+  EXPECT_LE(Clock::now() - stalled_at, 4s + 3s);
+  ASSERT_TRUE(display_shows("继续保存到：" + down("zhibo_1_2.mp4"), 15s)) << display();
+  std::this_thread::sleep_for(3s);
+  stop_recording();
+  EXPECT_TRUE(duration(down("zhibo_1.mp4")));
+  EXPECT_GE(duration(down("zhibo_1_2.mp4")).value_or(0), 1.0);
+}
+
+TEST_F(SurviveTest, RefusedLongerThanTheReconnectTimeEndsTheJobWithItsParts) {
+  configure("reconnect_seconds=5\r\n");
+  open();
+  test::LiveRelay relay(ffmpeg);
+  const auto flowing = start_recording(relay);
+  std::this_thread::sleep_until(flowing + 4s);
+  relay.refuse_for(120s);
+  ASSERT_TRUE(display_shows("重新连接 5 秒仍未成功，录制结束", 15s)) << display() << platform::gbk_to_utf8(
+      platform::read_file(app::run_log_path(folder.str(), platform::local_time_now())).value_or(""));
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return window.text(kLiveButton) == kLiveIdle; }, 3s));
+  EXPECT_NE(display().find(kFinishedMessage), std::string::npos) << display();
+  EXPECT_NE(display().find("共 1 段：zhibo_1.mp4（0:0"), std::string::npos) << display();
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy() && recorders().empty(); }, 5s));
+  EXPECT_FALSE(std::filesystem::exists(test::from_u8(down("zhibo_1_2.mp4"))));
+}
+
+TEST_F(SurviveTest, StopDuringTheReconnectWaitEndsAtOnce) {
+  open();
+  test::LiveRelay relay(ffmpeg);
+  const auto flowing = start_recording(relay);
+  std::this_thread::sleep_until(flowing + 3s);
+  relay.refuse_for(120s);
+  ASSERT_TRUE(display_shows("直播中断（", 5s));
+  const auto stop_at = Clock::now();
+  stop_recording();
+  EXPECT_LE(Clock::now() - stop_at, 3s);
+  std::this_thread::sleep_for(3s);
+  EXPECT_TRUE(recorders().empty());
+  EXPECT_FALSE(std::filesystem::exists(test::from_u8(down("zhibo_1_2.mp4"))));
+  EXPECT_TRUE(duration(down("zhibo_1.mp4")));
+}
+
+TEST_F(SurviveTest, PartsAreJoinedWhenAsked) {
+  configure("join_parts=1\r\n");
+  open();
+  test::LiveRelay relay(ffmpeg);
+  const auto flowing = start_recording(relay);
+  std::this_thread::sleep_until(flowing + 4s);
+  relay.cut();
+  ASSERT_TRUE(display_shows("继续保存到：", 12s)) << display() << platform::gbk_to_utf8(
+      platform::read_file(app::run_log_path(folder.str(), platform::local_time_now())).value_or(""));
+  std::this_thread::sleep_for(4s);
+  stop_recording();
+  ASSERT_TRUE(display_shows("已合并 2 段为：" + down("zhibo_1_joined.mp4"), 20s)) << display();
+  const auto first = duration(down("zhibo_1.mp4"));
+  const auto second = duration(down("zhibo_1_2.mp4"));
+  const auto joined = duration(down("zhibo_1_joined.mp4"));
+  ASSERT_TRUE(first && second && joined);
+  EXPECT_NEAR(*joined, *first + *second, 1.0);
+}
+
+}  // namespace
+}  // namespace qz::record
