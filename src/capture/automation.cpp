@@ -298,9 +298,10 @@ std::shared_ptr<Automation::Link> Automation::start_browser(const std::string& b
 }
 
 std::shared_ptr<Automation::Page> Automation::add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
-                                                       const std::string& session_id) {
+                                                       const std::string& session_id, const std::string& user_agent) {
   auto page = std::make_shared<Page>();
   page->link = link;
+  page->user_agent = user_agent;
   page->target_id = target_id;
   page->session_id = session_id;
   page->sessions.insert(session_id);
@@ -575,17 +576,15 @@ void Automation::on_attached(const std::shared_ptr<Link>& link, const DevToolsEv
     fresh = link->known_targets.insert(target).second;
   }
   if (fresh) {
-    auto page = add_page(link, target, session);
     auto opener = page_of_target(link, text_field(info, "openerId"));
     std::string agent;
     if (opener) {
       std::lock_guard lock(opener->mutex);
       agent = opener->user_agent;
     }
-    {
-      std::lock_guard lock(page->mutex);
-      page->user_agent = agent;
-    }
+    // The page has its agent before anyone can find it: form_browser_start, waiting for this
+    // page, sets its own profile the moment the page is listed, and must not be overwritten.
+    auto page = add_page(link, target, session, agent);
     apply_agent(page, session, agent);
     set_up_session(page, session, false);
     // A page the program opens itself is announced by form_browser_start once it has its profile.

@@ -147,7 +147,7 @@ class Automation final : public PageOperations {
   void set_up_session(const std::shared_ptr<Page>& page, const std::string& session, bool network);
   void apply_agent(const std::shared_ptr<Page>& page, const std::string& session, const std::string& agent);
   std::shared_ptr<Page> add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
-                                 const std::string& session_id);
+                                 const std::string& session_id, const std::string& user_agent = {});
   std::shared_ptr<Page> find_page(PageHandle page);
   std::shared_ptr<Page> page_of_target(const std::shared_ptr<Link>& link, const std::string& target_id);
   std::shared_ptr<Page> page_of_session(const std::shared_ptr<Link>& link, const std::string& session_id);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -88,6 +90,28 @@ struct Rig {
   BrowserControl control;
 };
 
+// The component's log lines as the test reads them. Shared with the log call, so a test that
+// leaves early (a failed ASSERT) never leaves the event thread writing into its dead locals.
+struct LogLines {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+
+  static std::shared_ptr<LogLines> attach(Automation& automation) {
+    auto log = std::make_shared<LogLines>();
+    automation.form_logcall([log](const std::string& line) {
+      std::lock_guard lock(log->mutex);
+      log->lines.push_back(line);
+    });
+    return log;
+  }
+  int starting_with(const std::string& prefix) {
+    std::lock_guard lock(mutex);
+    int n = 0;
+    for (const std::string& line : lines) n += line.rfind(prefix, 0) == 0;
+    return n;
+  }
+};
+
 struct RigFixture : SiteFixture {
   app::Context ctx{window, desktop, folder.str(), {}, {}};
   std::unique_ptr<Rig> rig;
@@ -119,19 +143,12 @@ TEST_F(RigFixture, PressedTwiceBothPagesReportAndTheSecondIsCurrent) {
 }
 
 TEST_F(RigFixture, BodyTooLargeForTheEventIsFetchedBeforeTheHandlerSeesIt) {
-  std::vector<std::string> log;
-  std::mutex log_mutex;
-  rig->automation.form_logcall([&](const std::string& line) {
-    std::lock_guard lock(log_mutex);
-    log.push_back(line);
-  });
+  const auto log = LogLines::attach(rig->automation);
   window.set_text("编辑框_url", site.room_url("big", 256 << 10));
   rig->control.open_live_room();
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("big"); }, 30s));
-  std::lock_guard lock(log_mutex);
-  bool fetched = false;
-  for (const std::string& line : log) fetched |= line.rfind("request body fetched", 0) == 0;
-  EXPECT_TRUE(fetched) << "the browser kept this body in the event: the variant shows nothing";
+  EXPECT_GT(log->starting_with("request body fetched"), 0)
+      << "the browser kept this body in the event: the variant shows nothing";
 }
 
 TEST_F(RigFixture, ReplayListThenDashboardFillsTheReplayBoxWithABoundedNumberOfStatisticsRequests) {
@@ -320,18 +337,8 @@ TEST_F(RigFixture, TitleCutInsideAnEmojiStillGivesTheAddress) {
 }
 
 TEST_F(RigFixture, BodiesOfRequestsThatCannotMatterAreNotFetched) {
-  std::vector<std::string> log;
-  std::mutex log_mutex;
-  rig->automation.form_logcall([&](const std::string& line) {
-    std::lock_guard lock(log_mutex);
-    log.push_back(line);
-  });
-  const auto fetched = [&] {
-    std::lock_guard lock(log_mutex);
-    int n = 0;
-    for (const std::string& line : log) n += line.rfind("request body fetched", 0) == 0;
-    return n;
-  };
+  const auto log = LogLines::attach(rig->automation);
+  const auto fetched = [&] { return log->starting_with("request body fetched"); };
   // The same kind of body (left out of the event) sent to an address that is neither "liveplay"
   // nor the dashboard: never read.
   window.set_text("编辑框_url", site.room_url("up", 1000) + "&to=upload");
