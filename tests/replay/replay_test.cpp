@@ -104,11 +104,18 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
   ASSERT_TRUE(cdn->make(12));
   cdn->serve(20);
   int n = 0;
+  std::optional<MediaSummary> plain_expected;
   for (const std::string kind : {"plain", "aes", "fmp4", "range", "mixed", "master"}) {
     SCOPED_TRACE(kind);
     const std::string address = cdn->address(kind + ".m3u8");
-    const auto expected = ffmpeg_alone(address, test::u8(folder / ("alone_" + kind + ".mp4")));
+    auto expected = ffmpeg_alone(address, test::u8(folder / ("alone_" + kind + ".mp4")));
     ASSERT_TRUE(expected);
+    if (kind == "plain") plain_expected = expected;
+#ifdef _WIN32
+    // The Windows ffmpeg 4.1 stops after the first range of a byte-range playlist; the ranges
+    // cut the plain clip, so the plain clip is what the whole download must equal.
+    if (kind == "range") expected = plain_expected;
+#endif
     const int first_plain_segment = server.request_count("/hls/p0000.ts");
     const std::string shown = download(address);
     const std::string file = down("huifang_" + std::to_string(++n) + ".mp4");
