@@ -22,14 +22,17 @@ struct InternetHandle {
 
 // The address the answer finally came from, after the redirects WinHTTP followed.
 std::wstring final_address(HINTERNET request) {
-  DWORD bytes = 0;
-  WinHttpQueryOption(request, WINHTTP_OPTION_URL, nullptr, &bytes);
-  if (bytes == 0) return {};
-  std::wstring url(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(url.size() * sizeof(wchar_t));
-  if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url.data(), &bytes)) return {};
-  url.resize(wcsnlen(url.c_str(), url.size()));
-  return url;
+  std::wstring url(2048, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD bytes = static_cast<DWORD>(url.size() * sizeof(wchar_t));
+    if (WinHttpQueryOption(request, WINHTTP_OPTION_URL, url.data(), &bytes)) {
+      url.resize(wcsnlen(url.c_str(), url.size()));
+      return url;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    url.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+  }
+  return {};
 }
 
 }  // namespace
@@ -73,8 +76,9 @@ VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_byte
       !WinHttpReceiveResponse(request.h, nullptr))
     return result;
   // The redirect policy already forbids leaving https; this holds even where a WinHTTP does not
-  // honour it.
-  if (!is_https_address(from_wide(final_address(request.h)))) return result;
+  // honour it (one that cannot tell the final address relies on the policy).
+  if (const std::wstring final_url = final_address(request.h); !final_url.empty() && !is_https_address(from_wide(final_url)))
+    return result;
   DWORD status = 0;
   DWORD size = sizeof status;
   if (!WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
