@@ -199,8 +199,10 @@ void RecordingJobs::replay_thread(ToolJob& job) {
   const std::string base = first_free_file_base(ctx_.window.text(kFolderBox), "huifang_");
   job_kind_ = 2;
   const LineCallback show = [this](const std::string& line) { write_display(ctx_.window, line); };
+  // A missing tool is said at once, before any segment is fetched for it.
+  const bool tool_present = platform::file_exists(ffmpeg_program(ctx_));
   const HlsReplayRequest fast{address, base + ".mp4", ffmpeg_program(ctx_), kReplayPort, ctx_.config.replay_connections};
-  if (run_hls_replay(fast, job, ctx_.window, show) == HlsReplayOutcome::Finished) return;
+  if (tool_present && run_hls_replay(fast, job, ctx_.window, show) == HlsReplayOutcome::Finished) return;
   const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, kReplayPort, base + ".mp4");
   run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
 }
