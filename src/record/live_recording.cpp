@@ -127,9 +127,11 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
   {
     const int stall_seconds = static_cast<int>(
         std::chrono::duration_cast<std::chrono::seconds>(settings_.stall_after).count());
+    // The watch runs on its own thread while the tool's lines arrive on this one.
+    std::atomic<bool> saved_so_far{false};
     StallWatch watch(job_, file, settings_, [&](const platform::LocalTime& since) {
       // Only a stream that has flowed in this run can stall; a try that never connects is quiet.
-      if (run.saved || !continuation) say(stalled_text(stall_seconds, since), true);
+      if (saved_so_far.load() || !continuation) say(stalled_text(stall_seconds, since), true);
     });
     run_tool_once(job_, command, [&](const std::string& line) {
       if (tells_of_full_or_locked_disk(line)) run.cannot_write = true;
@@ -141,6 +143,7 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
         if (!run.saved && continuation)
           say(reconnected_text(gap_from_seconds_ago + seconds_since(started), file), true);
         run.saved = true;
+        saved_so_far = true;
       }
       // A try's opening lines (and all of a failed try's) are not shown: tried every two
       // seconds, they would push the gap lines out of the box.
