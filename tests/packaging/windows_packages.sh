@@ -27,11 +27,10 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 export QIONGZHI_QUOTE_URL=http://127.0.0.1:9/ QIONGZHI_BROWSER_DOWNLOAD_HOST=127.0.0.1:9
 export QIONGZHI_TOOL_HOST=127.0.0.1:9 QIONGZHI_UPDATE_PRIMARY=http://127.0.0.1:9/
 export QIONGZHI_UPDATE_MIRROR1=http://127.0.0.1:9/ QIONGZHI_UPDATE_MIRROR2=http://127.0.0.1:9/
-# A browser that exists (only looked at, never started here), so the start-up brings no
-# browser-missing box that opens the download page.
-if command -v chromium >/dev/null; then
-  export QIONGZHI_BROWSER_PATH="$(winepath -w "$(command -v chromium)")"
-fi
+# A Windows program that exists (only looked at, never started here), so the start-up brings no
+# browser-missing box that opens the download page; the prefix has no Chrome, and a browser path
+# must name a runnable Windows program.
+export QIONGZHI_BROWSER_PATH='C:\windows\system32\notepad.exe'
 
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qiongzhi'
 title=琼枝直播下载
