@@ -34,7 +34,10 @@ std::optional<double> parse_decimal(std::string_view s) {
   const std::string copy(s);
   char* end = nullptr;
   const double d = std::strtod(copy.c_str(), &end);
-  if (end == copy.c_str() || !std::isfinite(d) || d < 0) return std::nullopt;
+  // No real segment lasts years; a larger number is noise, and would overflow the whole
+  // seconds written back into our local playlist.
+  constexpr double kLongestSensibleSeconds = 1e9;
+  if (end == copy.c_str() || !std::isfinite(d) || d < 0 || d > kLongestSensibleSeconds) return std::nullopt;
   return d;
 }
 

@@ -68,6 +68,14 @@ TEST(HlsPlaylistReading, MasterLiveAndOtherText) {
   EXPECT_EQ(live.kind, HlsPlaylist::Kind::Media);
   EXPECT_FALSE(live.ended);
 
+  // Durations no server means (years long) are read as unknown, so the local copy stays sound.
+  const HlsPlaylist absurd = parse_playlist(
+      "#EXTM3U\n#EXT-X-TARGETDURATION:1e300\n#EXTINF:299999999999999999999999999999,\na.ts\n#EXT-X-ENDLIST\n",
+      "http://h/x.m3u8");
+  ASSERT_EQ(absurd.segments.size(), 1u);
+  EXPECT_EQ(absurd.segments[0].duration, 0);
+  EXPECT_NE(local_playlist(absurd, "http://127.0.0.1:9/").find("#EXT-X-TARGETDURATION:0\n"), std::string::npos);
+
   for (const char* other : {"", "<html>#EXTM3U</html>", "\x47\x40\x11\x10", "EXTM3U"})
     EXPECT_EQ(parse_playlist(other, "http://h/x").kind, HlsPlaylist::Kind::NotHls) << other;
 }
