@@ -3,6 +3,8 @@
 // each continuation is a part of its own.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "app/application.h"
 #include "app/logs.h"
 #include "platform/text_codec.h"
@@ -20,9 +22,35 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// Everything the display box showed, in order. The box is cleared past 2000 bytes, and ffmpeg's
+// progress lines fill that within seconds, so a line can be gone before a poll of the box sees it.
+class DisplayHistory final : public app::WindowObserver {
+ public:
+  explicit DisplayHistory(app::WindowModel& window) : window_(window) { window_.set_observer(this); }
+  ~DisplayHistory() override { window_.set_observer(nullptr); }
+  void control_changed(const app::ControlChange& change) override {
+    if (change.what != app::ControlChange::What::Text || change.name != kDisplayBox) return;
+    const std::string now = window_.text(kDisplayBox);
+    std::lock_guard lock(mutex_);
+    const bool extended = now.size() >= last_.size() && now.compare(0, last_.size(), last_) == 0;
+    shown_ += extended ? now.substr(last_.size()) : now;
+    last_ = now;
+  }
+  std::string shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+  }
+
+ private:
+  app::WindowModel& window_;
+  mutable std::mutex mutex_;
+  std::string last_, shown_;
+};
+
 struct SurviveTest : ::testing::Test {
   test::TempFolder folder;
   app::WindowModel window;
+  DisplayHistory history{window};
   ui::HeadlessDesktop desktop;
   std::unique_ptr<app::Application> app;
   std::string ffmpeg = test::test_ffmpeg();
@@ -52,7 +80,7 @@ struct SurviveTest : ::testing::Test {
   void click(const char* name) {
     desktop.run_on_ui([&] { window.click(name); });
   }
-  std::string display() const { return window.text(kDisplayBox); }
+  std::string display() const { return history.shown(); }
   bool display_shows(const std::string& what, std::chrono::milliseconds timeout = 30s) {
     return ui::HeadlessDesktop::wait_until([&] { return display().find(what) != std::string::npos; }, timeout);
   }
