@@ -18,7 +18,8 @@ struct VerifiedGetResult {
 inline constexpr std::size_t kVerifiedGetMaxBody = 1048576;
 
 // Anything but an https address fails at once. Follows up to 5 redirects, each to https and
-// checked the same way. `timeout_ms` bounds each phase.
+// checked the same way. `timeout_ms` bounds each phase; where the system's HTTP service lets a wait
+// outlast it (Wine's TLS handshake), the request is given up at twice that.
 VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_bytes = kVerifiedGetMaxBody,
                                int timeout_ms = 30000);
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/win32/watched_exchange.h"
 #include "platform/win32/wide.h"
 
 namespace qz::platform {
@@ -32,10 +33,8 @@ std::wstring host_of(const std::string& host) {
   return to_wide(host);
 }
 
-}  // namespace
-
-HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
-  if (!WinHttpCheckPlatform()) return failed(HttpPhase::Platform);
+HttpTransportResult exchange(const HttpTransportRequest& request, CallClock& clock) {
+  clock.entering(static_cast<int>(HttpPhase::Open));
   Handles h;
   // The proxy text as given serves every scheme. Its "http=" scoped form would say the same for
   // this session's one plain-HTTP request, but not every WinHTTP understands it (Wine's does not).
@@ -88,10 +87,12 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
     return failed(HttpPhase::Headers);
 
   const DWORD body_length = static_cast<DWORD>(request.body.size());
+  clock.entering(static_cast<int>(HttpPhase::Send));
   if (!WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           body_length ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA, body_length,
                           body_length, 0))
     return failed(HttpPhase::Send);
+  clock.entering(static_cast<int>(HttpPhase::Receive));
   if (!WinHttpReceiveResponse(h.request, nullptr))
     return failed(GetLastError() == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW ? HttpPhase::HeadersTooLarge
                                                                        : HttpPhase::Receive);
@@ -99,10 +100,12 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   HttpTransportResult result;
   for (;;) {
     DWORD available = 0;
+    clock.entering(static_cast<int>(HttpPhase::Receive));
     if (!WinHttpQueryDataAvailable(h.request, &available) || available < 1) break;
     if (available > request.max_body_bytes - result.body.size()) return failed(HttpPhase::BodyTooLarge);
     std::vector<char> buffer(available);
     DWORD read = 0;
+    clock.entering(static_cast<int>(HttpPhase::Receive));
     if (!WinHttpReadData(h.request, buffer.data(), available, &read)) {
       result.read_failed = true;
       break;
@@ -125,6 +128,17 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   result.raw_headers = from_wide(raw);
   if (result.raw_headers.size() > request.max_header_bytes) return failed(HttpPhase::HeadersTooLarge);
   return result;
+}
+
+}  // namespace
+
+HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
+  if (!WinHttpCheckPlatform()) return failed(HttpPhase::Platform);
+  // A wait that outlives its timeout is reported as the phase it was stuck in; nothing of what
+  // the abandoned exchange read is kept.
+  auto watched = run_watched([request](CallClock& clock) { return exchange(request, clock); }, request.timeout_ms);
+  if (!watched.result) return failed(static_cast<HttpPhase>(watched.stuck_phase));
+  return std::move(*watched.result);
 }
 
 }  // namespace qz::platform

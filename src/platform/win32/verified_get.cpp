@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/win32/watched_exchange.h"
 #include "platform/win32/wide.h"
 
 namespace qz::platform {
@@ -35,11 +36,8 @@ std::wstring final_address(HINTERNET request) {
   return {};
 }
 
-}  // namespace
-
-VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_bytes, int timeout_ms) {
+VerifiedGetResult get_verified(const std::string& url, std::size_t max_body_bytes, int timeout_ms, CallClock& clock) {
   VerifiedGetResult result;
-  if (!is_https_address(url)) return result;
   std::wstring wide_url = to_wide(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -70,11 +68,15 @@ VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_byte
       connection.h, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
       WINHTTP_FLAG_SECURE));
   if (!request.h) return result;
+  // The wait for the answer's headers has a timeout of its own (90 s by default).
+  DWORD response_timeout = static_cast<DWORD>(timeout_ms);
+  WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
   DWORD max_headers = 65536;
   WinHttpSetOption(request.h, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &max_headers, sizeof max_headers);
-  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request.h, nullptr))
-    return result;
+  clock.entering(0);
+  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) return result;
+  clock.entering(0);
+  if (!WinHttpReceiveResponse(request.h, nullptr)) return result;
   // The redirect policy already forbids leaving https; this holds even where a WinHTTP does not
   // honour it (one that cannot tell the final address relies on the policy).
   if (const std::wstring final_url = final_address(request.h); !final_url.empty() && !is_https_address(from_wide(final_url)))
@@ -88,6 +90,7 @@ VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_byte
   char buffer[16384];
   for (;;) {
     DWORD got = 0;
+    clock.entering(0);
     if (!WinHttpReadData(request.h, buffer, sizeof buffer, &got)) return result;
     if (got == 0) break;
     if (got > max_body_bytes - body.size()) {
@@ -100,6 +103,16 @@ VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_byte
   result.status = static_cast<int>(status);
   result.body = std::move(body);
   return result;
+}
+
+}  // namespace
+
+VerifiedGetResult verified_get(const std::string& url, std::size_t max_body_bytes, int timeout_ms) {
+  if (!is_https_address(url)) return {};
+  auto watched = run_watched(
+      [url, max_body_bytes, timeout_ms](CallClock& clock) { return get_verified(url, max_body_bytes, timeout_ms, clock); },
+      timeout_ms);
+  return watched.result ? std::move(*watched.result) : VerifiedGetResult{};
 }
 
 }  // namespace qz::platform
