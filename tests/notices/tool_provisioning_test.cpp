@@ -211,11 +211,8 @@ TEST_F(ProvisioningFixture, ToolsArriveOnlyOverVerifiedHttpsAndOnlyWhenTheirDige
       {"digest differs", server.tool_host(), 200, net::sha256_hex("another program"), false, true},
       {"digest unreadable", server.tool_host(), 200, "not a digest", false, false},
       {"digest server fails", server.tool_host(), 500, "", false, false},
-#ifndef _WIN32
       // The tool server speaks plain http where https is configured: refused at the handshake.
-      // (Under Wine that handshake outlives every timeout given to it, so it is shown here only.)
       {"plain server for https", "127.0.0.1:" + std::to_string(server.http().port()), 404, "", false, false},
-#endif
       // The user named a plain local server: no certificate, the digest still holds.
       {"explicit http", server.plain_url(), 200, net::sha256_hex(good), true, false},
   };
