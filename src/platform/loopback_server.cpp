@@ -1,71 +1,17 @@
 #include "platform/loopback_server.h"
 
-#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/fs.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
+#include "platform/socket.h"
 
 namespace qz::platform {
 namespace {
 
-#ifdef _WIN32
-using Socket = SOCKET;
-constexpr Socket kNoSocket = INVALID_SOCKET;
-void close_socket(Socket s) { closesocket(s); }
-int send_some(Socket s, const char* data, int n) { return ::send(s, data, n, 0); }
-#else
-using Socket = int;
-constexpr Socket kNoSocket = -1;
-void close_socket(Socket s) { ::close(s); }
-int send_some(Socket s, const char* data, int n) { return static_cast<int>(::send(s, data, static_cast<size_t>(n), MSG_NOSIGNAL)); }
-#endif
-
-constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::size_t kMaxHead = 64 * 1024;
-
-// Waits until the socket is readable; false when `stopping` is set meanwhile or on an error.
-bool wait_readable(Socket s, const std::atomic<bool>& stopping) {
-  while (!stopping) {
-#ifdef _WIN32
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{0, 100000};
-    const int r = select(0, &set, nullptr, nullptr, &tv);
-#else
-    pollfd p{s, POLLIN, 0};
-    const int r = poll(&p, 1, 100);
-#endif
-    if (r > 0) return true;
-    if (r < 0) return false;
-  }
-  return false;
-}
-
-bool send_all(Socket s, const char* data, std::size_t size) {
-  while (size > 0) {
-    const int n = send_some(s, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)));
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 const char* reason(int status) {
   switch (status) {
@@ -85,30 +31,28 @@ std::string lower(std::string s) {
 }  // namespace
 
 struct LoopbackServer::Impl {
-  Socket listener = kNoSocket;
+  SocketHandle listener = kNoSocket;
   int port = 0;
   Handler handler;
   std::atomic<bool> stopping{false};
   std::thread acceptor;
   std::mutex mutex;  // guards connections
   struct Connection {
-    Socket socket;
+    SocketHandle socket;
     std::thread thread;
   };
   std::vector<std::unique_ptr<Connection>> connections;
 
   void accept_loop();
-  void serve(Socket s);
-  bool answer(Socket s, const std::string& method, const std::string& path);
+  void serve(SocketHandle s);
+  bool answer(SocketHandle s, const std::string& method, const std::string& path);
 };
 
 void LoopbackServer::Impl::accept_loop() {
   while (!stopping) {
     if (!wait_readable(listener, stopping)) continue;
-    const Socket s = ::accept(listener, nullptr, nullptr);
+    const SocketHandle s = accept_connection(listener);
     if (s == kNoSocket) continue;
-    int one = 1;
-    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     std::lock_guard lock(mutex);
     auto c = std::make_unique<Connection>();
     c->socket = s;
@@ -122,14 +66,14 @@ void LoopbackServer::Impl::accept_loop() {
   }
 }
 
-void LoopbackServer::Impl::serve(Socket s) {
+void LoopbackServer::Impl::serve(SocketHandle s) {
   std::string buffer;
   char chunk[4096];
   for (;;) {
     std::size_t head_end;
     while ((head_end = buffer.find("\r\n\r\n")) == std::string::npos) {
       if (buffer.size() > kMaxHead || !wait_readable(s, stopping)) return;
-      const int n = static_cast<int>(::recv(s, chunk, sizeof chunk, 0));
+      const long n = receive_some(s, chunk, sizeof chunk);
       if (n <= 0) return;
       buffer.append(chunk, static_cast<std::size_t>(n));
     }
@@ -150,7 +94,7 @@ void LoopbackServer::Impl::serve(Socket s) {
   }
 }
 
-bool LoopbackServer::Impl::answer(Socket s, const std::string& method, const std::string& path) {
+bool LoopbackServer::Impl::answer(SocketHandle s, const std::string& method, const std::string& path) {
   const bool head_only = method == "HEAD";
   LocalReply reply;
   if (method != "GET" && !head_only) {
@@ -159,10 +103,9 @@ bool LoopbackServer::Impl::answer(Socket s, const std::string& method, const std
     reply = handler(path);
   }
   if (stopping) return false;
-  File file;
   std::uint64_t length = reply.body.size();
   if (!reply.file_path.empty()) {
-    const auto size = file.open(reply.file_path, File::Mode::ReadWriteExisting) ? file.size() : std::nullopt;
+    const auto size = file_size(reply.file_path);
     if (!size) {
       reply = LocalReply{404, "text/plain", "missing", ""};
       length = reply.body.size();
@@ -170,20 +113,13 @@ bool LoopbackServer::Impl::answer(Socket s, const std::string& method, const std
       length = *size;
     }
   }
-  std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) +
-                    "\r\nContent-Type: " + reply.content_type + "\r\nContent-Length: " + std::to_string(length) +
-                    "\r\n\r\n";
+  const std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) +
+                          "\r\nContent-Type: " + reply.content_type + "\r\nContent-Length: " + std::to_string(length) +
+                          "\r\n\r\n";
   if (!send_all(s, out.data(), out.size())) return false;
   if (head_only) return true;
-  if (reply.file_path.empty() || !file.is_open()) return send_all(s, reply.body.data(), reply.body.size());
-  std::vector<char> block(kChunk);
-  for (std::uint64_t sent = 0; sent < length;) {
-    if (stopping) return false;
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - sent));
-    if (!file.read_at(sent, block.data(), n) || !send_all(s, block.data(), n)) return false;
-    sent += n;
-  }
-  return true;
+  if (reply.file_path.empty()) return send_all(s, reply.body.data(), reply.body.size());
+  return send_file(s, reply.file_path, length);
 }
 
 LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {}
@@ -191,32 +127,15 @@ LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {}
 LoopbackServer::~LoopbackServer() { stop(); }
 
 bool LoopbackServer::start(Handler handler) {
-#ifdef _WIN32
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  if (!started) return false;
-#endif
   impl_->handler = std::move(handler);
-  const Socket s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == kNoSocket) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 16) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close_socket(s);
-    return false;
-  }
-  impl_->listener = s;
-  impl_->port = ntohs(address.sin_port);
+  const auto listener = listen_on_loopback(16);
+  if (!listener) return false;
+  impl_->listener = listener->socket;
+  impl_->port = listener->port;
   try {
     impl_->acceptor = std::thread([this] { impl_->accept_loop(); });
   } catch (...) {
-    close_socket(s);
+    close_socket(impl_->listener);
     impl_->listener = kNoSocket;
     return false;
   }
@@ -235,15 +154,11 @@ void LoopbackServer::stop() {
   }
   for (auto& c : connections) {
     // Wakes a thread blocked sending to a client that stopped reading.
-#ifdef _WIN32
-    ::shutdown(c->socket, SD_BOTH);
-#else
-    ::shutdown(c->socket, SHUT_RDWR);
-#endif
+    shutdown_socket(c->socket);
     if (c->thread.joinable()) c->thread.join();
     close_socket(c->socket);
   }
-  if (impl_->listener != kNoSocket) close_socket(impl_->listener);
+  close_socket(impl_->listener);
   impl_->listener = kNoSocket;
 }
 
