@@ -2,11 +2,14 @@
 # The parallel HLS replay download against ffmpeg alone on the same loopback CDN: 150 segments of
 # 2 s (about 1 MB each), in two profiles: a far CDN (50 ms before each answer's first byte, 20 MB/s
 # per connection) and a near one (no delay, no cap). Prints wall-time ratios and the peak memory of
-# our program (ffmpeg, which both ways run, not counted).
-# usage: bench/replay/run.sh [build dir]
+# our program (ffmpeg, which both ways run, not counted). Each way runs ROUNDS times (default 5),
+# the two ways taking turns, and the medians are compared: the machine is shared, and one slow
+# moment should not decide the figure.
+# usage: [ROUNDS=n] bench/replay/run.sh [build dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/linux}
+rounds=${ROUNDS:-5}
 cmake --build "$build" --target qz_replay_fetch qz_fixture_serve >/dev/null
 for tool in ffmpeg /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing: $tool (scripts/setup.sh installs it)"; exit 1; }
@@ -33,25 +36,32 @@ timed() {
 }
 duration() { ffmpeg -hide_banner -i "$1" 2>&1 | sed -n 's/.*Duration: \([0-9:.]*\).*/\1/p'; }
 
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
 profile() {  # <name> <bytes per second> <delay ms> <target ratio text>
   coproc SERVER { "$build/tests/fixtures/qz_fixture_serve" --folder "$work/cdn" /hls/ "$2" "$3"; }
   read -r base <&"${SERVER[0]}"
   local url="${base}index.m3u8"
   echo "$1"
-  # With the preview copy to UDP, as the replay job runs ffmpeg (the plain way's own command is the
-  # peer), and without it, where only the download and the remux count.
+  # With the preview copy to UDP, as the replay job runs (the peer is the plain way's own command,
+  # whose copy goes out at download speed; ours is fed at the replay's own pace by a second ffmpeg
+  # that ends with the download), and without it, where only the download and the remux count.
   for preview in 1112 0; do
-    rm -f "$work"/*.mp4
-    local ours alone rss udp=()
+    local udp=() ours=() alone=() peak=0
     [ "$preview" = 0 ] || udp=(-c copy -f mpegts -y "udp://127.0.0.1:$preview")
-    ours=$(timed "$build/bench/replay/qz_replay_fetch" "$url" "$work/ours.mp4" 16 "$work/peak" "$preview")
-    rss=$(cat "$work/peak")
-    alone=$(timed ffmpeg -hide_banner -loglevel error -i "$url" "${udp[@]}" -c copy -y "$work/alone.mp4")
-    awk -v p="$preview" -v o="$ours" -v a="$alone" -v m="$rss" -v t="$4" -v d1="$(duration "$work/ours.mp4")" \
-        -v d2="$(duration "$work/alone.mp4")" 'BEGIN {
-      printf "  %s: ours %6.2f s (our peak memory %.1f MiB, target below 64), ffmpeg alone %6.2f s\n",
-             p == 0 ? "file only       " : "with preview copy", o, m / 1024, a
+    for ((round = 0; round < rounds; ++round)); do
+      rm -f "$work"/*.mp4
+      ours+=("$(timed "$build/bench/replay/qz_replay_fetch" "$url" "$work/ours.mp4" 16 "$work/peak" "$preview")")
+      peak=$(( $(cat "$work/peak") > peak ? $(cat "$work/peak") : peak ))
+      alone+=("$(timed ffmpeg -hide_banner -loglevel error -i "$url" "${udp[@]}" -c copy -y "$work/alone.mp4")")
+    done
+    awk -v p="$preview" -v o="$(printf '%s\n' "${ours[@]}" | median)" -v a="$(printf '%s\n' "${alone[@]}" | median)" \
+        -v m="$peak" -v t="$4" -v n="$rounds" -v os="${ours[*]}" -v as="${alone[*]}" \
+        -v d1="$(duration "$work/ours.mp4")" -v d2="$(duration "$work/alone.mp4")" 'BEGIN {
+      printf "  %s: ours %6.2f s (our peak memory %.1f MiB, target below 64), ffmpeg alone %6.2f s (medians of %d)\n",
+             p == 0 ? "file only       " : "with preview copy", o, m / 1024, a, n
       printf "      ffmpeg / ours %.2fx, ours / ffmpeg %.2f (%s); durations %s and %s\n", a / o, o / a, t, d1, d2
+      printf "      each run: ours %s; ffmpeg %s\n", os, as
     }'
   done
   echo >&"${SERVER[1]}"; wait "$SERVER_PID" 2>/dev/null || true

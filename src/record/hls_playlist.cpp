@@ -306,6 +306,10 @@ std::string local_map_name(const HlsPlaylist& playlist, std::size_t index) {
 }
 
 std::string local_playlist(const HlsPlaylist& playlist, const std::string& local_base) {
+  return local_playlist(playlist, [&](const std::string& name) { return local_base + name; });
+}
+
+std::string local_playlist(const HlsPlaylist& playlist, const std::function<std::string(const std::string&)>& address_of) {
   std::string out = "#EXTM3U\n#EXT-X-VERSION:" + std::to_string(std::max(playlist.version, 3)) + "\n";
   double longest = playlist.target_duration;
   for (const HlsSegment& s : playlist.segments) longest = std::max(longest, s.duration);
@@ -320,18 +324,28 @@ std::string local_playlist(const HlsPlaylist& playlist, const std::string& local
     if (s.key != key) {
       out += s.key < 0 ? std::string("#EXT-X-KEY:METHOD=NONE")
                        : key_line(playlist.keys[static_cast<std::size_t>(s.key)],
-                                  local_base + local_key_name(static_cast<std::size_t>(s.key)));
+                                  address_of(local_key_name(static_cast<std::size_t>(s.key))));
       out += "\n";
       key = s.key;
     }
     if (s.map != map && s.map >= 0) {
-      out += "#EXT-X-MAP:URI=\"" + local_base + local_map_name(playlist, static_cast<std::size_t>(s.map)) + "\"\n";
+      out += "#EXT-X-MAP:URI=\"" + address_of(local_map_name(playlist, static_cast<std::size_t>(s.map))) + "\"\n";
       map = s.map;
     }
-    out += "#EXTINF:" + format_duration(s.duration) + ",\n" + local_base + local_segment_name(playlist, i) + "\n";
+    out += "#EXTINF:" + format_duration(s.duration) + ",\n" + address_of(local_segment_name(playlist, i)) + "\n";
   }
   out += "#EXT-X-ENDLIST\n";
   return out;
+}
+
+std::optional<std::string> local_file_address(const std::string& absolute_path) {
+  if (absolute_path.empty() || absolute_path[0] != '/') return std::nullopt;
+  if (absolute_path.find_first_of("\r\n\"?#%\\") != std::string::npos) return std::nullopt;
+  const std::string folders = absolute_path + "/";
+  if (folders.find("/./") != std::string::npos || folders.find("/../") != std::string::npos ||
+      folders.find("//") != std::string::npos)
+    return std::nullopt;
+  return "file://" + absolute_path;
 }
 
 }  // namespace qz::record

@@ -4,6 +4,7 @@
 // address made absolute against the playlist's own. And writing the playlist ffmpeg is given
 // instead, whose segments, keys and init sections are our own local copies.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,5 +80,14 @@ std::string local_map_name(const HlsPlaylist& playlist, std::size_t index);
 // attributes, with every address replaced by `local_base` + its local name, and byte ranges
 // dropped (each local copy holds just its range).
 std::string local_playlist(const HlsPlaylist& playlist, const std::string& local_base);
+// The same with each part's address chosen by `address_of(local name)`.
+std::string local_playlist(const HlsPlaylist& playlist, const std::function<std::string(const std::string&)>& address_of);
+
+// The address under which ffmpeg reads a local file named in a playlist it got over HTTP, when it
+// has one: "file://" and the absolute path. A Windows path has none (an older ffmpeg takes
+// "file:C:/..." as a name relative to the playlist's server), nor has a path whose characters
+// would be read as more than a path: a line break or quote (the playlist's syntax), "?", "#" or
+// "%" (an address's), or "." and ".." folders (which address resolution folds away).
+std::optional<std::string> local_file_address(const std::string& absolute_path);
 
 }  // namespace qz::record

@@ -14,6 +14,7 @@
 
 #include "platform/fs.h"
 #include "platform/loopback_server.h"
+#include "platform/process.h"
 #include "platform/range_download.h"
 #include "record/display_writer.h"
 #include "record/hls_playlist.h"
@@ -105,7 +106,8 @@ struct Download {
   std::string folder;
   std::vector<Item> items;  // keys and init sections first, then the segments in order
   std::map<std::string, std::size_t> by_name;
-  std::string local_playlist;
+  const HlsPlaylist* playlist = nullptr;
+  std::string local_base;  // the loopback server's address, ending in "/"
   std::size_t segment_count = 0;
 
   std::mutex mutex;  // guards everything below
@@ -142,6 +144,25 @@ struct Download {
     std::lock_guard lock(mutex);
     closing = true;
     changed.notify_all();
+  }
+
+  // The playlist as ffmpeg gets it when it asks for it. The keys and init sections already here,
+  // and the segments already here in one run from the start, are read straight from their files
+  // where ffmpeg can address them: nothing passes through the server twice. The rest goes through
+  // the server, whose answers wait for the download. Only the leading run, because a stop keeps
+  // what arrived in order from the start: every segment the server answers empty after a stop
+  // must come after the ones ffmpeg reads by itself.
+  std::string playlist_for_ffmpeg() {
+    std::lock_guard lock(mutex);
+    std::size_t run_end = 0;  // items before this index are whole
+    while (run_end < items.size() && states[run_end] == ItemState::Done) ++run_end;
+    return local_playlist(*playlist, [&](const std::string& name) {
+      const auto it = by_name.find(name);
+      const bool here = it != by_name.end() && states[it->second] == ItemState::Done &&
+                        (items[it->second].segment == kNone || it->second < run_end);
+      const auto file = here && !stopped ? local_file_address(path_of(items[it->second])) : std::nullopt;
+      return file ? *file : local_base + name;
+    });
   }
 };
 
@@ -232,7 +253,7 @@ platform::LocalReply answer(Download& d, const std::string& path) {
   const std::string name = path.empty() ? path : path.substr(1);
   if (name == kPlaylistName) {
     reply.content_type = "application/vnd.apple.mpegurl";
-    reply.body = d.local_playlist;
+    reply.body = d.playlist_for_ffmpeg();
     return reply;
   }
   const auto it = d.by_name.find(name);
@@ -354,18 +375,65 @@ void report_end(const Download& d, const HlsPlaylist& playlist, const LineCallba
   }
 }
 
+// How ffmpeg reads our playlist: the parts it names by file are ours (any extension: a key, or a
+// segment a CDN serves under an image's name), and may be decrypted.
+const std::vector<std::string>& local_input_options() {
+  static const std::vector<std::string> options = {"-allowed_extensions", "ALL", "-protocol_whitelist",
+                                                   "file,http,tcp,crypto"};
+  return options;
+}
+
+// ffmpeg remuxes into the file alone: the preview gets its copy from a feed of its own, so the
+// file is never held back by the copy to the preview port.
 ToolCommand remux_command(const HlsReplayRequest& request, const std::string& local_address) {
-  ToolCommand command = ffmpeg_copy_command(request.ffmpeg, local_address, request.preview_port, request.target);
+  // A file name that starts with "-" would read as an option; the file: prefix keeps it a file.
+  const std::string& target = request.target;
+  const std::string output = !target.empty() && target[0] == '-' ? "file:" + target : target;
+  ToolCommand command;
+  command.program = request.ffmpeg;
   // The program shows its own progress line: ffmpeg's per-segment "Opening" lines and statistics
   // would push it out of the box, so only its warnings and errors are shown.
-  command.args.insert(command.args.begin() + 1, {"-loglevel", "warning"});
-  if (request.preview_port == 0) {
-    // No preview copy: the file alone ("-c copy <file>" stays at the end).
-    const std::string output = command.args.back();
-    command.args = {"-hide_banner", "-loglevel", "warning", "-i", local_address, "-c", "copy", "-y", output};
-  }
+  command.args = {"-hide_banner", "-loglevel", "warning"};
+  command.args.insert(command.args.end(), local_input_options().begin(), local_input_options().end());
+  command.args.insert(command.args.end(), {"-i", local_address, "-c", "copy"});
+  command.args.insert(command.args.end(), crash_safe_mp4_options().begin(), crash_safe_mp4_options().end());
+  command.args.insert(command.args.end(), {"-y", output});
   return command;
 }
+
+// The preview's copy of the replay ("边下边播" listens on the replay's port). Its own ffmpeg reads
+// the local playlist at the replay's own pace, so the user watches the replay from its start at
+// normal speed while it downloads, rather than the whole replay rushing past at download speed;
+// and the file's ffmpeg never waits on the copy. The feed ends with the download.
+class PreviewFeed {
+ public:
+  PreviewFeed(const HlsReplayRequest& request, const std::string& local_address) {
+    if (request.preview_port == 0) return;
+    platform::ProcessOptions options;
+    options.program = request.ffmpeg;
+    options.args = {"-hide_banner", "-nostdin", "-loglevel", "quiet", "-re"};
+    options.args.insert(options.args.end(), local_input_options().begin(), local_input_options().end());
+    options.args.insert(options.args.end(), {"-i", local_address, "-c", "copy", "-f", "mpegts",
+                                             "udp://127.0.0.1:" + std::to_string(request.preview_port)});
+    options.streams = platform::Streams::kNone;
+    options.when_we_end = platform::WhenWeEnd::kKill;
+    started_ = process_.start(options);
+  }
+  ~PreviewFeed() { end(); }
+  PreviewFeed(const PreviewFeed&) = delete;
+  PreviewFeed& operator=(const PreviewFeed&) = delete;
+
+  void end() {
+    if (!started_) return;
+    started_ = false;
+    process_.terminate();
+    process_.wait(-1);
+  }
+
+ private:
+  platform::Process process_;
+  bool started_ = false;
+};
 
 }  // namespace
 
@@ -409,6 +477,7 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
 
   auto d = std::make_shared<Download>();
   d->folder = segment_folder_of(request.target);
+  d->playlist = &playlist;
   build_items(*d, playlist);
   if (!platform::make_directories(d->folder)) {
     line("无法建立分段文件夹：" + d->folder);
@@ -421,7 +490,7 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
     return HlsReplayOutcome::NotForUs;
   }
   const std::string local_base = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
-  d->local_playlist = local_playlist(playlist, local_base);
+  d->local_base = local_base;
 
   std::vector<std::thread> workers;
   const std::size_t count = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(request.connections, 1)), 1, d->items.size());
@@ -438,8 +507,10 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
   if (job.stop_requested()) d->stop();
   {
     ProgressTicker ticker(*d, window);
+    PreviewFeed preview(request, local_base + kPlaylistName);
     run_tool_unfinished(job, remux_command(request, local_base + kPlaylistName), line);
-    d->close();  // ffmpeg has gone: nothing waits for the rest
+    d->close();  // the file's ffmpeg has gone: nothing waits for the rest
+    preview.end();
     for (std::thread& w : workers) w.join();
   }
   job.set_stop_handler(nullptr);

@@ -3,8 +3,10 @@
 // alone fetches its segments one after another, paying the CDN's answer delay for each. Here the
 // program reads the playlist itself, fetches segments (and keys and init sections) over several
 // connections at once into a folder beside the target, and hands ffmpeg a playlist of its own on
-// a loopback server whose segment reads wait until that segment is on disk: ffmpeg still does the
-// decrypting and the tag handling, and remuxes while the download goes on.
+// a loopback server: parts already on disk when ffmpeg asks for it are read from their files, the
+// others through the server, whose answers wait until that part is on disk. ffmpeg still does the
+// decrypting and the tag handling, and remuxes while the download goes on. The preview's copy
+// comes from a second ffmpeg reading the same playlist at the replay's own pace.
 //
 // A segment is tried three times; one that cannot be had is answered "not found" to ffmpeg (which
 // skips it) and its time range is named. A stop keeps the segments that arrived in order from the
@@ -22,7 +24,7 @@ struct HlsReplayRequest {
   std::string address;       // what the user gave: a master or media playlist, or anything else
   std::string target;        // the .mp4 to write
   std::string ffmpeg;        // the program
-  int preview_port = 0;      // ffmpeg copies to udp://127.0.0.1:<port> as well, for the preview; 0: no copy
+  int preview_port = 0;      // a copy goes to udp://127.0.0.1:<port> at the replay's own pace, for the preview; 0: none
   int connections = 16;
 };
 

@@ -97,6 +97,31 @@ TEST(HlsPlaylistReading, LocalPlaylistKeepsWhatDecodingNeeds) {
             "#EXTINF:2.000000,\nhttp://127.0.0.1:9/s1.m4s\n#EXT-X-ENDLIST\n");
 }
 
+// A part already on disk is named to ffmpeg by file only where every ffmpeg reads that name as
+// that very file; anything else goes through the server.
+TEST(HlsPlaylistReading, LocalFileAddressOnlyWhereFfmpegReadsItAsThatFile) {
+  const struct {
+    std::string path;
+    std::optional<std::string> address;
+  } cases[] = {
+      {"/home/用户/down/huifang_1.segments/s0.ts", "file:///home/用户/down/huifang_1.segments/s0.ts"},
+      {"/tmp/a b/k0.key", "file:///tmp/a b/k0.key"},
+      {"C:\\down\\huifang_1.segments\\s0.ts", std::nullopt},  // an older ffmpeg joins it to the server's address
+      {"C:/down/s0.ts", std::nullopt},
+      {"down/s0.ts", std::nullopt},
+      {"/down/../x/s0.ts", std::nullopt},  // folded away by address resolution
+      {"/down/./s0.ts", std::nullopt},
+      {"/down//s0.ts", std::nullopt},
+      {"/down/100%/s0.ts", std::nullopt},
+      {"/down/a?b/s0.ts", std::nullopt},
+      {"/down/#1/s0.ts", std::nullopt},
+      {"/down/\"x\"/m0.mp4", std::nullopt},  // would end the quoted URI of a key or init section
+      {"/down/a\nb/s0.ts", std::nullopt},    // would end the playlist's line
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(local_file_address(c.path), c.address) << c.path;
+}
+
 TEST(ReplayTexts, ProgressLineForATableOfStates) {
   const struct {
     ReplayProgress p;

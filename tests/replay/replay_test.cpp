@@ -2,11 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <regex>
+#include <thread>
+
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include "app/application.h"
 #include "fixtures/hls_cdn.h"
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "record/display_writer.h"
 #include "record/hls_replay.h"
 #include "record/install.h"
@@ -132,6 +141,65 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
   EXPECT_GT(server.max_in_flight(), 4);  // segments were fetched side by side
   EXPECT_EQ(window.status_part(1), "100.0%");
 }
+
+#ifndef _WIN32
+// The datagrams that reach the replay's preview port, as one byte stream.
+class PreviewListener {
+ public:
+  PreviewListener() {
+    socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kReplayPort);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bound_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    timeval wait{0, 200000};
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    thread_ = std::thread([this] {
+      char datagram[65536];
+      while (listening_) {
+        const ssize_t n = ::recv(socket_, datagram, sizeof datagram, 0);
+        if (n > 0 && received_.size() < (8u << 20)) received_.append(datagram, static_cast<std::size_t>(n));
+      }
+    });
+  }
+  ~PreviewListener() { stop(); }
+  bool bound() const { return bound_; }
+  const std::string& stop() {
+    if (thread_.joinable()) {
+      listening_ = false;
+      thread_.join();
+      ::close(socket_);
+    }
+    return received_;
+  }
+
+ private:
+  int socket_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> listening_{true};
+  std::string received_;
+  std::thread thread_;
+};
+
+// "边下边播" listens on the replay's port: while the segments are fetched side by side, a copy of
+// the replay reaches that port as MPEG-TS, and the copy's own tool ends with the download.
+TEST_F(ReplayTest, ThePreviewPortGetsTheReplayAndItsFeedEndsWithTheDownload) {
+  ASSERT_TRUE(cdn->make(8));
+  cdn->serve(20);
+  PreviewListener preview;
+  ASSERT_TRUE(preview.bound());
+  const std::string shown = download(cdn->address("plain.m3u8"));
+  const std::string received = preview.stop();
+  ASSERT_GE(received.size(), 188u * 10) << shown;
+  for (std::size_t at = 0; at < 188u * 10; at += 188) ASSERT_EQ(received[at], '\x47') << at;
+  std::vector<platform::RunningProcess> ours;
+  for (const auto& p : platform::processes_running_program(ffmpeg))
+    if (p.parent_id == platform::current_process_id()) ours.push_back(p);
+  EXPECT_TRUE(ours.empty()) << "a tool of the replay outlived it";
+  EXPECT_TRUE(summary(ffmpeg, down("huifang_1.mp4")));
+}
+#endif
 
 TEST_F(ReplayTest, ASegmentThatCannotBeHadIsNamedAndTheFileIsStillMade) {
   LINUX_ONLY();
