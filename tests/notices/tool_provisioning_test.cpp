@@ -240,22 +240,38 @@ TEST_F(ProvisioningFixture, ToolsArriveOnlyOverVerifiedHttpsAndOnlyWhenTheirDige
   }
 }
 
-// A tool server that sends the download on to plain http is not followed.
-TEST_F(ProvisioningFixture, AToolRedirectedToPlainHttpIsRefused) {
-  test::write_bytes(folder / "ffm.exe", "present");
-  const std::string plain = server.plain_url() + "/tool/ffplay.exe";
-  server.http().route("/tool/ffplay32.exe", [plain](const test::HttpRequest&) {
-    return test::HttpResponse{302, {{"Location", plain}}, ""};
+// A tool server may send the download on over https; never down to plain http (whose server is
+// not even asked), and not round without end.
+TEST_F(ProvisioningFixture, ToolRedirectsAreFollowedOnlyOverHttpsAndOnlySoFar) {
+  server.http().serve_file("/tool/moved/ffplay32.exe", test::MakerServer::kFfplay32Size, test::pattern_bytes);
+  server.http().route("/tool/round", [](const test::HttpRequest&) {
+    return test::HttpResponse{302, {{"Location", "/tool/round"}}, ""};
   });
-  const auto tasks = start_tool_downloads(ctx, missing_tool_downloads(ctx, false), user);
-  wait_for(tasks);
-  EXPECT_FALSE(std::filesystem::exists(folder / "ffplay.exe"));
-#ifndef _WIN32
-  // Wine's WinINet follows the redirect to http before the download refuses it; what matters on
-  // both systems is that nothing lands.
-  EXPECT_EQ(server.http().request_count("/tool/ffplay.exe"), 0);
-#endif
-  EXPECT_EQ(window.text(app::kDisplayBox), tool_failed_text("ffplay.exe", false));
+  struct Case {
+    const char* name;
+    std::string location;
+    bool arrives;
+  } cases[] = {
+      {"on over https", "/tool/moved/ffplay32.exe", true},  // relative: the same https server
+      {"down to plain http", server.plain_url() + "/tool/ffplay.exe", false},
+      {"round without end", "/tool/round", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(folder / "ffplay.exe");
+    test::write_bytes(folder / "ffm.exe", "present");
+    const std::string location = c.location;
+    server.http().route("/tool/ffplay32.exe", [location](const test::HttpRequest&) {
+      return test::HttpResponse{302, {{"Location", location}}, ""};
+    });
+    window.set_text(app::kDisplayBox, "");
+    const auto tasks = start_tool_downloads(ctx, missing_tool_downloads(ctx, false), user);
+    wait_for(tasks);
+    EXPECT_EQ(std::filesystem::exists(folder / "ffplay.exe"), c.arrives);
+    if (c.arrives) EXPECT_TRUE(test::read_bytes(folder / "ffplay.exe") == pattern(test::MakerServer::kFfplay32Size));
+    else EXPECT_EQ(window.text(app::kDisplayBox), tool_failed_text("ffplay.exe", false));
+    EXPECT_EQ(server.http().request_count("/tool/ffplay.exe"), 0);
+  }
 }
 
 TEST_F(ProvisioningFixture, BlankWarningOncePerStartAndTheDownloadFolderDefault) {

@@ -59,11 +59,15 @@ std::optional<std::wstring> query_text(HINTERNET request, DWORD what) {
   }
 }
 
+int status_of(HINTERNET request) {
+  DWORD status = 0, size = sizeof status, index = 0;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index)) return 0;
+  return static_cast<int>(status);
+}
+
 DownloadReply reply_of(HINTERNET request) {
   DownloadReply reply;
-  DWORD status = 0, size = sizeof status, index = 0;
-  if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index))
-    reply.status = static_cast<int>(status);
+  reply.status = status_of(request);
   // Read as text: the number form of the query stops at 4 GiB.
   if (auto length = query_text(request, HTTP_QUERY_CONTENT_LENGTH)) {
     try {
@@ -73,6 +77,45 @@ DownloadReply reply_of(HINTERNET request) {
   }
   if (auto range = query_text(request, HTTP_QUERY_CONTENT_RANGE)) reply.content_range = from_wide(*range);
   return reply;
+}
+
+bool is_redirect(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The Location of a redirect, made absolute against the address that gave it.
+std::optional<std::wstring> next_address(const std::wstring& from, HINTERNET request) {
+  const auto location = query_text(request, HTTP_QUERY_LOCATION);
+  if (!location || location->empty()) return std::nullopt;
+  std::vector<wchar_t> buffer(2048);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (InternetCombineUrlW(from.c_str(), location->c_str(), buffer.data(), &length, 0))
+      return std::wstring(buffer.data(), length);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    buffer.resize(length + 1);
+  }
+  return std::nullopt;
+}
+
+constexpr int kMaxRedirects = 10;  // as many as the Linux transport follows
+
+// Opens the address and follows its redirects by hand. WinINet is told not to follow them itself:
+// Wine's follows one from https down to http (contacting the plain server) before anything could
+// refuse it. A download that starts on https stays there; one that starts on http may go anywhere.
+// A redirect without a usable Location is handed back as the answer it is.
+HINTERNET open_following_redirects(HINTERNET internet, const std::string& url, const std::wstring& headers) {
+  std::wstring address = to_wide(url);
+  for (int hop = 0;; ++hop) {
+    HINTERNET request = InternetOpenUrlW(internet, address.c_str(), headers.c_str(),
+                                         static_cast<DWORD>(headers.size()), kOpenFlags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+    if (!request || !is_redirect(status_of(request))) return request;
+    const std::optional<std::wstring> next = next_address(address, request);
+    if (!next) return request;
+    InternetCloseHandle(request);
+    if (hop == kMaxRedirects || (is_https_address(url) && !is_https_address(from_wide(*next)))) return nullptr;
+    address = *next;
+  }
 }
 
 // A download that starts on https stays there: an answer that came, after redirects, from
@@ -94,8 +137,7 @@ std::optional<DownloadReply> probe_download(const std::string& url, const std::s
   Internet internet(open_internet(L""));
   if (!internet.handle) return std::nullopt;
   const std::wstring h = to_wide(headers);
-  Internet request(InternetOpenUrlW(internet.handle, to_wide(url).c_str(), h.c_str(), static_cast<DWORD>(h.size()),
-                                    kOpenFlags, 0));
+  Internet request(open_following_redirects(internet.handle, url, h));
   if (!request.handle || left_https(url, request.handle)) return std::nullopt;
   return reply_of(request.handle);  // no body is read
 }
@@ -126,8 +168,7 @@ DownloadSession::~DownloadSession() {
 FetchOutcome DownloadSession::fetch(const std::string& url, const std::string& headers, const Callbacks& callbacks) {
   if (!impl_->internet) return FetchOutcome::Failed;
   const std::wstring h = to_wide(headers);
-  Internet request(InternetOpenUrlW(impl_->internet, to_wide(url).c_str(), h.c_str(), static_cast<DWORD>(h.size()),
-                                    kOpenFlags, 0));
+  Internet request(open_following_redirects(impl_->internet, url, h));
   if (!request.handle || left_https(url, request.handle)) return FetchOutcome::Failed;
   if (!callbacks.on_reply(reply_of(request.handle))) return FetchOutcome::Cancelled;
   std::vector<char> buffer(kReadSize);
