@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   // Closing goes on in the background after the window has gone; the event loop keeps serving
   // it until the process ends.
   qt.setQuitOnLastWindowClosed(false);
+  qt.setWindowIcon(qz::ui::QtMainWindow::program_icon());
   qz::app::WindowModel model;
   qz::ui::QtDesktop desktop;
   qz::app::Application app(model, desktop, qz::platform::program_folder());

@@ -73,6 +73,19 @@ TEST_F(QtWindowTest, EveryControlStandsWhereTheTableSaysWithItsText) {
   EXPECT_NE(window.status_part(1), nullptr);
 }
 
+TEST_F(QtWindowTest, ShowsTheProgramsPictureAsItsIcon) {
+  const QImage picture(QStringLiteral(QZ_SOURCE_DIR "/packaging/qiongzhi.png"));
+  ASSERT_FALSE(picture.isNull());
+  const QIcon icon = window.windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  // Compared in the form Qt draws in: a round trip through premultiplied alpha changes
+  // half-transparent edge pixels by a step.
+  const QImage shown = icon.pixmap(picture.size()).toImage();
+  EXPECT_EQ(shown.size(), picture.size());
+  EXPECT_EQ(shown.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            picture.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
 TEST_F(QtWindowTest, WritesFromAnyThreadReachTheWidgets) {
   std::thread worker([this] {
     model.set_caption(std::string(app::kTitle) + "v" + app::kVersion);

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QMovie>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -21,6 +22,8 @@ QtMainWindow::QtMainWindow(app::WindowModel& model) : model_(model) {
 }
 
 QtMainWindow::~QtMainWindow() { model_.set_observer(nullptr); }
+
+QIcon QtMainWindow::program_icon() { return QIcon(QStringLiteral(":/qiongzhi/qiongzhi.png")); }
 
 void QtMainWindow::build() {
   // The layout was drawn for a 12-pixel Chinese UI font; a larger one would clip the labels.
@@ -51,6 +54,7 @@ void QtMainWindow::build() {
   }
   setStatusBar(bar);
   setWindowTitle(to_qt(model_.caption()));
+  setWindowIcon(program_icon());
   resize(app::kWindowWidth, app::kWindowHeight);
 }
 

@@ -26,6 +26,9 @@ class QtMainWindow final : public QMainWindow, public app::WindowObserver {
   // background, and `end_process` ends the program when that is done or its deadline comes.
   void close_application_with(app::Application& app, std::function<void()> end_process);
 
+  // The program's picture, built into the program, so it shows from any working folder.
+  static QIcon program_icon();
+
   QWidget* control(const std::string& name) const;
   QLabel* status_part(int part) const;
 
