@@ -127,6 +127,17 @@ TEST_F(CliFixture, ReplayFromTheDashboardDownloadsTheFirstPlaylist) {
   EXPECT_EQ(output().find("\n回放下载："), std::string::npos) << output();
 }
 
+// A relative --dir is where the user stands, not the program's folder.
+TEST_F(CliFixture, ARelativeFolderIsTakenFromTheCurrentFolder) {
+  ASSERT_TRUE(serve_vod(server, test_ffmpeg(), program.path().parent_path() / "vod", 2));
+  const fs::path here = program.path().parent_path() / "用户 所在";
+  fs::create_directories(here);
+  Child child(args({"download", server.base_url() + "/vod/index.m3u8", "--dir", "下载"}), env(), u8(out), u8(here));
+  EXPECT_EQ(child.wait(120s), 0) << output();
+  EXPECT_NEAR(probe_duration(here / "下载" / "huifang_1.mp4"), 2.0, 1.0) << output();
+  EXPECT_FALSE(fs::exists(program / "下载"));
+}
+
 // An address and a folder saved by an earlier run load on a thread of their own: the ones given
 // on the command line still win.
 TEST_F(CliFixture, SavedSettingsNeverOverwriteTheGivenFolder) {

@@ -24,8 +24,9 @@ namespace qz::test {
 
 class Child {
  public:
+  // `working_folder` empty: the test's own.
   Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env = {},
-        const std::string& output_file = {}) {
+        const std::string& output_file = {}, const std::string& working_folder = {}) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -48,6 +49,7 @@ class Child {
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (!working_folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), env.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }

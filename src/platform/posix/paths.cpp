@@ -59,4 +59,15 @@ std::string program_folder() {
 std::string documents_folder() { return user_folder("DOCUMENTS", "Documents"); }
 std::string desktop_folder() { return user_folder("DESKTOP", "Desktop"); }
 
+std::string absolute_path(const std::string& path) {
+  if (is_absolute_path(path)) return path;
+  std::string current(PATH_MAX, '\0');
+  if (!::getcwd(current.data(), current.size())) return {};
+  current.resize(std::char_traits<char>::length(current.c_str()));
+  std::string_view relative = path;
+  while (relative.size() >= 2 && relative[0] == '.' && relative[1] == '/') relative.remove_prefix(2);
+  if (relative.empty() || relative == ".") return current;
+  return join_path(current, relative);
+}
+
 }  // namespace qz::platform

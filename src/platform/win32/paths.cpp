@@ -27,4 +27,15 @@ std::string program_folder() {
 std::string documents_folder() { return special_folder(CSIDL_PERSONAL); }
 std::string desktop_folder() { return special_folder(CSIDL_DESKTOPDIRECTORY); }
 
+std::string absolute_path(const std::string& path) {
+  const std::wstring wide = to_wide(path);
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::wstring full(needed, L'\0');
+  const DWORD n = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (n == 0 || n >= needed) return {};
+  full.resize(n);
+  return from_wide(full);
+}
+
 }  // namespace qz::platform

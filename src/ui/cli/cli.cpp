@@ -184,7 +184,16 @@ class CliRun {
     // The saved settings come in on a thread of their own: the boxes are set after them, so an
     // old address or folder never overwrites the one given here.
     app_.wait_for_saved_settings(10s);
-    if (!options_.dir.empty()) window_.set_text(app::kDownloadFolderBox, options_.dir);
+    if (!options_.dir.empty()) {
+      // A console user means a relative --dir from where they stand, not from the program's
+      // folder (the rule for the window's box).
+      const std::string given = platform::absolute_path(options_.dir);
+      if (given.empty()) {
+        say(stderr, "下载目录无法写入：" + options_.dir + "\n");
+        return finish(kCliFolder);
+      }
+      window_.set_text(app::kDownloadFolderBox, given);
+    }
     const std::string folder = window_.text(app::kDownloadFolderBox);
     if (!folder_writable(folder)) {
       say(stderr, "下载目录无法写入：" + folder + "\n");
