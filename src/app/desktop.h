@@ -1,6 +1,7 @@
 #pragma once
 // What the program needs from the front end besides the window's texts: message boxes, opening an
-// address with the desktop's default handler, and running work on the UI thread. Each back end
+// address with the desktop's default handler, running work on the UI thread, and closing the
+// window as the user would when the program closes itself. Each back end
 // (Qt, Win32, headless) implements it.
 #include <functional>
 #include <string>
@@ -29,6 +30,9 @@ class Desktop {
   virtual void open_with_default_handler(const std::string& address) = 0;
   // Runs `task` on the UI thread, now or after `delay_ms`.
   virtual void post(std::function<void()> task, int delay_ms = 0) = 0;
+  // Any thread; closes the main window the way the user's close does: it leaves the screen at
+  // once and closing goes on in the background. False when there is no window to close.
+  virtual bool close_window() = 0;
 };
 
 }  // namespace qz::app

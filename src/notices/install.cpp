@@ -38,9 +38,10 @@ std::shared_ptr<ServiceNotices> install_service_notices(app::Application& app) {
   auto part = std::make_unique<NoticesSubsystem>(ctx);
   std::shared_ptr<ServiceNotices> notices = part->notices();
   if (!app.add(std::move(part))) return nullptr;
+  // The update closes the program as the user's close does, so the window goes at once and the
+  // recordings are finished in the background; without a window, the same background close.
   notices->close_program = [&app] {
-    app.window_closing();
-    platform::exit_process_now(0);
+    if (!app.context().desktop.close_window()) app.close_in_background([] { platform::exit_process_now(0); });
   };
   ctx.window.on_click(app::kOpenNewVersionButton, [notices] { notices->on_open_new_version(); });
   ctx.window.on_click(app::kAdvertPicture, [notices] { notices->on_advert_clicked(); });

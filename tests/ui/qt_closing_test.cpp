@@ -1,6 +1,6 @@
-// Closing the Qt window while a recording runs, as the program closes it: the window leaves the
-// screen at once, the recording is finished in the background, the file plays, and only then is
-// the program ended.
+// Closing the Qt window while a recording runs, as the program closes it (the user's close, or
+// the update's once the new version has started): the window leaves the screen at once, the
+// recording is finished in the background, the file plays, and only then is the program ended.
 #include <QApplication>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "app/application.h"
+#include "notices/install.h"
 #include "record/install.h"
 #include "record/media_fixture.h"
 #include "ui/qt/qt_desktop.h"
@@ -29,7 +30,16 @@ bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit
   return true;
 }
 
-TEST(QtClosing, ClosingDuringARecordingTakesTheWindowAwayAtOnceAndTheFilePlays) {
+struct CloseCase {
+  const char* who;
+  std::function<void(QtMainWindow&, notices::ServiceNotices&)> close;
+};
+
+void PrintTo(const CloseCase& c, std::ostream* out) { *out << c.who; }
+
+class QtClosing : public ::testing::TestWithParam<CloseCase> {};
+
+TEST_P(QtClosing, ClosingDuringARecordingTakesTheWindowAwayAtOnceAndTheFilePlays) {
   const std::string ffmpeg = test::test_ffmpeg();
   if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
   test::TempFolder folder;
@@ -40,6 +50,8 @@ TEST(QtClosing, ClosingDuringARecordingTakesTheWindowAwayAtOnceAndTheFilePlays) 
   QtDesktop desktop;
   app::Application app(model, desktop, folder.str());
   record::install(app);
+  const auto notices = notices::install_service_notices(app);
+  ASSERT_TRUE(notices);
   QtMainWindow window(model);
   desktop.set_owner(&window);
   std::atomic<bool> ended{false};
@@ -54,8 +66,8 @@ TEST(QtClosing, ClosingDuringARecordingTakesTheWindowAwayAtOnceAndTheFilePlays) 
       << model.text("编辑框_显示");
 
   const auto asked = std::chrono::steady_clock::now();
-  window.close();
-  EXPECT_FALSE(window.isVisible());
+  GetParam().close(window, *notices);
+  ASSERT_TRUE(wait_for([&] { return !window.isVisible(); }, 5s));
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
   ASSERT_TRUE(wait_for([&] { return ended.load(); }, 20s));
   EXPECT_FALSE(app.busy());
@@ -63,6 +75,14 @@ TEST(QtClosing, ClosingDuringARecordingTakesTheWindowAwayAtOnceAndTheFilePlays) 
   ASSERT_TRUE(seconds);
   EXPECT_GT(*seconds, 1.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ByWhoCloses, QtClosing,
+    ::testing::Values(
+        CloseCase{"User", [](QtMainWindow& window, notices::ServiceNotices&) { window.close(); }},
+        // What the update flow runs on the UI thread once the new version has started.
+        CloseCase{"Update", [](QtMainWindow&, notices::ServiceNotices& n) { n.close_program(); }}),
+    [](const ::testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.who); });
 
 }  // namespace
 }  // namespace qz::ui

@@ -24,6 +24,7 @@ class HeadlessDesktop final : public app::Desktop {
   app::MessageReply message_box(const app::MessageBoxRequest& request) override;
   void open_with_default_handler(const std::string& address) override;
   void post(std::function<void()> task, int delay_ms = 0) override;
+  bool close_window() override { return false; }  // there is no window
 
   // Replies given to the next boxes, in order; when none is left a box is answered Ok.
   void script_replies(std::vector<app::MessageReply> replies);

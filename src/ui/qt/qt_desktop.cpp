@@ -53,4 +53,11 @@ void QtDesktop::post(std::function<void()> task, int delay_ms) {
       Qt::QueuedConnection);
 }
 
+bool QtDesktop::close_window() {
+  if (!owner_) return false;
+  // On the window's thread, as the user's close arrives there.
+  QMetaObject::invokeMethod(owner_, [owner = owner_] { owner->close(); }, Qt::QueuedConnection);
+  return true;
+}
+
 }  // namespace qz::ui

@@ -15,6 +15,7 @@ class QtDesktop final : public QObject, public app::Desktop {
   app::MessageReply message_box(const app::MessageBoxRequest& request) override;
   void open_with_default_handler(const std::string& address) override;
   void post(std::function<void()> task, int delay_ms = 0) override;
+  bool close_window() override;
 
  private:
   app::MessageReply show_box(const app::MessageBoxRequest& request);

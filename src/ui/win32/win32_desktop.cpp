@@ -52,6 +52,11 @@ void Win32Desktop::open_with_default_handler(const std::string& address) {
   ShellExecuteW(window_, L"open", platform::to_wide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+bool Win32Desktop::close_window() {
+  // The window procedure's close: it hides the window first, then closes in the background.
+  return window_ && PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
 void Win32Desktop::post(std::function<void()> task, int delay_ms) {
   auto* boxed = new std::function<void()>(std::move(task));
   if (delay_ms <= 0) {

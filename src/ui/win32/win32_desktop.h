@@ -15,6 +15,7 @@ class Win32Desktop final : public app::Desktop {
   app::MessageReply message_box(const app::MessageBoxRequest& request) override;
   void open_with_default_handler(const std::string& address) override;
   void post(std::function<void()> task, int delay_ms = 0) override;
+  bool close_window() override;
 
   // Called by the window procedure for kRunTaskMessage and WM_TIMER.
   static void run_posted(LPARAM task);
