@@ -48,12 +48,14 @@ profile() {  # <name> <bytes per second> <delay ms> <target ratio text>
   # that ends with the download), and without it, where only the download and the remux count.
   for preview in 1112 0; do
     local udp=() ours=() alone=() peak=0
+    # Both write the file the replay job writes: fragmented MP4, which plays even when cut short.
+    local mp4=(-bsf:a aac_adtstoasc -movflags +frag_keyframe+empty_moov+default_base_moof)
     [ "$preview" = 0 ] || udp=(-c copy -f mpegts -y "udp://127.0.0.1:$preview")
     for ((round = 0; round < rounds; ++round)); do
       rm -f "$work"/*.mp4
       ours+=("$(timed "$build/bench/replay/qz_replay_fetch" "$url" "$work/ours.mp4" 16 "$work/peak" "$preview")")
       peak=$(( $(cat "$work/peak") > peak ? $(cat "$work/peak") : peak ))
-      alone+=("$(timed ffmpeg -hide_banner -loglevel error -i "$url" "${udp[@]}" -c copy -y "$work/alone.mp4")")
+      alone+=("$(timed ffmpeg -hide_banner -loglevel error -i "$url" "${udp[@]}" -c copy "${mp4[@]}" -y "$work/alone.mp4")")
     done
     awk -v p="$preview" -v o="$(printf '%s\n' "${ours[@]}" | median)" -v a="$(printf '%s\n' "${alone[@]}" | median)" \
         -v m="$peak" -v t="$4" -v n="$rounds" -v os="${ours[*]}" -v as="${alone[*]}" \
