@@ -50,8 +50,9 @@ HttpTransportResult exchange(const HttpTransportRequest& request, CallClock& clo
                                  nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                  request.secure ? WINHTTP_FLAG_SECURE : 0);
   if (!h.request) return failed(HttpPhase::Request);
-  // The wait for the answer's headers has a timeout of its own (90 s by default); the caller's
-  // timeout covers that phase too.
+  // The wait for the answer's headers has a timeout of its own (90 s by default; none at all in
+  // Wine's WinHTTP, which also waits for the TLS handshake under it); the caller's timeout covers
+  // that phase too.
   DWORD response_timeout = static_cast<DWORD>(t);
   WinHttpSetOption(h.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
   DWORD max_headers = static_cast<DWORD>(request.max_header_bytes);

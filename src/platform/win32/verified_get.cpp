@@ -68,7 +68,8 @@ VerifiedGetResult get_verified(const std::string& url, std::size_t max_body_byte
       connection.h, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
       WINHTTP_FLAG_SECURE));
   if (!request.h) return result;
-  // The wait for the answer's headers has a timeout of its own (90 s by default).
+  // The wait for the answer's headers has a timeout of its own (90 s by default; none at all in
+  // Wine's WinHTTP, which also waits for the TLS handshake under it).
   DWORD response_timeout = static_cast<DWORD>(timeout_ms);
   WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
   DWORD max_headers = 65536;

@@ -1,10 +1,11 @@
 #pragma once
-// WinHTTP's own timeouts do not bound every wait. Wine's, for one, makes the TLS handshake before
-// it applies them, so a server that takes the connection and then says nothing (a captive portal,
-// a plain-text server on 443 waiting for a request line) holds WinHttpSendRequest for as long as it
-// keeps the connection open. An exchange therefore runs on a thread of its own, announcing each
-// blocking call as it enters it; the caller gives up on it once one call has lasted well past the
-// timeout WinHTTP was given for it, and reports the phase it was stuck in.
+// WinHTTP's own timeouts do not bound every wait everywhere. Wine's, for one, waits for the TLS
+// handshake under the response timeout alone, which has no limit there unless it is set: a server
+// that took the connection and then said nothing (a captive portal, a plain-text server on 443
+// waiting for a request line) held WinHttpSendRequest for as long as it kept the connection open.
+// The requests set every timeout they can; on top of that an exchange runs on a thread of its own,
+// announcing each blocking call as it enters it, and the caller gives up on it once one call has
+// lasted well past the timeout WinHTTP was given for it, reporting the phase it was stuck in.
 //
 // The abandoned thread is not touched again: it finishes on its own (when the peer finally closes)
 // and closes its own handles. Nothing but that thread ever closes them, so a handle value WinHTTP
