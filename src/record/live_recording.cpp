@@ -123,7 +123,9 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
   Run run;
   const bool existed = platform::file_exists(file);
   const auto started = Clock::now();
-  const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, udp_port_, file);
+  ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, udp_port_, file);
+  // A room whose audio was found not to be AAC keeps that audio on every reconnect.
+  if (!audio_filter_) command = without_aac_filter(command);
   {
     const int stall_seconds = static_cast<int>(
         std::chrono::duration_cast<std::chrono::seconds>(settings_.stall_after).count());
@@ -133,7 +135,7 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
       // Only a stream that has flowed in this run can stall; a try that never connects is quiet.
       if (saved_so_far.load() || !continuation) say(stalled_text(stall_seconds, since), true);
     });
-    run_tool_once(job_, command, [&](const std::string& line) {
+    const ToolRun ran = run_tool_once(job_, command, [&](const std::string& line) {
       if (tells_of_full_or_locked_disk(line)) run.cannot_write = true;
       if (is_progress(line)) {
         // The stream's clock need not start at zero: a live stream's is the room's.
@@ -149,6 +151,7 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
       // seconds, they would push the gap lines out of the box.
       if (run.saved || !continuation) write_display(ctx_.window, line);
     });
+    if (ran.aac_filter_refused) audio_filter_ = false;
     run.stalled = watch.stalled();
     run.data_end = run.stalled ? watch.last_growth() : Clock::now();
     run.data_end_clock = run.stalled ? watch.last_growth_clock() : platform::local_time_now();
@@ -255,8 +258,9 @@ void join_parts(const std::string& ffmpeg, const std::vector<RecordedPart>& part
       line("无法合并：列表文件写不进下载目录");
       return;
     }
+    // The parts' audio is in MP4 form already: no audio filter.
     ToolCommand command{ffmpeg, {"-hide_banner", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy"}};
-    command.args.insert(command.args.end(), crash_safe_mp4_options().begin(), crash_safe_mp4_options().end());
+    command.args.insert(command.args.end(), fragmented_mp4_options().begin(), fragmented_mp4_options().end());
     command.args.push_back(joined);
     ToolJob joiner;
     std::string output;

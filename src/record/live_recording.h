@@ -54,6 +54,7 @@ class LiveRecording {
   int udp_port_;
   std::vector<RecordedPart> parts_;
   std::string end_reason_;
+  bool audio_filter_ = true;  // false once ffmpeg has refused it: the room's audio is not AAC
 };
 
 // Joins the parts that share their stream parameters (in order, losslessly) into

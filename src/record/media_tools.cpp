@@ -7,6 +7,9 @@
 namespace qz::record {
 namespace {
 
+constexpr const char* kAacFilter = "aac_adtstoasc";
+constexpr const char* kFragmentFlags = "+frag_keyframe+empty_moov+default_base_moof";
+
 bool starts_with_scheme(const std::string& address, std::string_view scheme) {
   return address.size() > scheme.size() + 3 && app::starts_with_ignoring_ascii_case(address, scheme) &&
          address.compare(scheme.size(), 3, "://") == 0;
@@ -52,11 +55,39 @@ std::string check_stream_address(const std::string& address) {
 
 const std::vector<std::string>& crash_safe_mp4_options() {
   // The header goes out before the first packet, so AAC must arrive in the form MP4 keeps: an
-  // MPEG-TS or HLS source carries ADTS frames, which the filter turns into that form (other AAC
-  // passes through unchanged).
-  static const std::vector<std::string> options{"-bsf:a", "aac_adtstoasc", "-movflags",
-                                                "+frag_keyframe+empty_moov+default_base_moof"};
+  // MPEG-TS or HLS source carries ADTS frames, which the filter turns into that form (AAC from
+  // FLV or RTMP passes through unchanged). The mp4 writer of neither ffmpeg does it by itself.
+  static const std::vector<std::string> options{"-bsf:a", kAacFilter, "-movflags", kFragmentFlags};
   return options;
+}
+
+const std::vector<std::string>& fragmented_mp4_options() {
+  static const std::vector<std::string> options{"-movflags", kFragmentFlags};
+  return options;
+}
+
+bool uses_aac_filter(const ToolCommand& command) {
+  for (std::size_t i = 0; i + 1 < command.args.size(); ++i)
+    if (command.args[i] == "-bsf:a" && command.args[i + 1] == kAacFilter) return true;
+  return false;
+}
+
+ToolCommand without_aac_filter(ToolCommand command) {
+  auto& args = command.args;
+  for (std::size_t i = 0; i + 1 < args.size(); ++i)
+    if (args[i] == "-bsf:a" && args[i + 1] == kAacFilter) {
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+      break;
+    }
+  return command;
+}
+
+bool refuses_aac_filter(std::string_view output) {
+  // Both ffmpegs refuse the filter by name before they write anything: "Error initializing
+  // bitstream filter: aac_adtstoasc", after "Codec 'mp3' ... is not supported by the bitstream
+  // filter 'aac_adtstoasc'".
+  return output.find("bitstream filter: aac_adtstoasc") != std::string_view::npos ||
+         output.find("not supported by the bitstream filter 'aac_adtstoasc'") != std::string_view::npos;
 }
 
 ToolCommand ffmpeg_copy_command(const std::string& program, const std::string& address, int udp_port,

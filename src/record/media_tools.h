@@ -2,6 +2,7 @@
 // ffmpeg and ffplay as outside tools: where they are, the command lines the jobs start them with,
 // and which stream addresses may be handed to them.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/context.h"
@@ -31,9 +32,20 @@ std::string check_stream_address(const std::string& address);
 
 // The output options that keep an .mp4 playable while it is written: fragments (one per key
 // frame) after an empty header, so a tool killed or a power cut loses only the last fragment.
-// Assumes the audio (if any) is AAC, as live rooms and replays send it.
-// Every command that writes an .mp4 puts them before its file name.
+// They carry a filter that puts AAC audio into the form MP4 keeps, which ffmpeg refuses for
+// other audio (MP3): run_tool_once then runs the command again without it.
+// Every command that writes an .mp4 from a stream puts them before its file name.
 const std::vector<std::string>& crash_safe_mp4_options();
+// The fragments alone, for inputs whose audio is in MP4 form already (parts being joined): the
+// Windows ffmpeg 4.1's filter garbles such audio instead of passing it through.
+const std::vector<std::string>& fragmented_mp4_options();
+
+// Whether `command` carries the audio filter of crash_safe_mp4_options(), and the command
+// without it.
+bool uses_aac_filter(const ToolCommand& command);
+ToolCommand without_aac_filter(ToolCommand command);
+// True when ffmpeg's output says it refused that filter: the audio is not AAC.
+bool refuses_aac_filter(std::string_view output);
 
 // -hide_banner -i <address> -c copy -f mpegts -y udp://127.0.0.1:<port> -c copy <crash-safe
 // options> <file>

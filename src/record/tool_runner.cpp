@@ -1,13 +1,25 @@
 #include "record/tool_runner.h"
 
 #include <array>
+#include <string_view>
+#include <vector>
 
 #include "platform/fs.h"
 #include "record/tool_output.h"
 
 namespace qz::record {
 
-ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
+namespace {
+
+// ffmpeg's progress: its lines before the first one describe the streams and the outputs.
+bool shows_progress(std::string_view text) { return text.find("time=") != std::string_view::npos; }
+
+// Lines a tool wrote before its first progress are held back (within a bound), so a run that
+// turns out to be refused at its start can be left unshown.
+constexpr std::size_t kHeldBytesBound = 64 * 1024;
+
+// Starts the tool and hands each chunk's text to `text` and its status line to `line`.
+ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallback& text, const LineCallback& line) {
   if (!platform::file_exists(command.program)) {
     line(command.program + " 不存在");
     return {};
@@ -21,18 +33,53 @@ ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallba
   }
   OutputDecoder decoder;
   std::array<char, kChunkBytes + 1> buffer{};
+  auto take = [&](const std::string& decoded) {
+    text(decoded);
+    const std::string status = chunk_status_line(decoded);
+    if (!status.empty()) line(status);
+  };
   for (;;) {
     // Blocks until the tool writes or ends; a character kept back from the last read counts
     // towards the chunk so no chunk exceeds kChunkBytes.
     const std::size_t room = kChunkBytes - decoder.pending();
     const std::size_t n = job.process().read_output(buffer.data(), room);
     if (n == 0) break;
-    const std::string status = chunk_status_line(decoder.decode(std::string_view(buffer.data(), n)));
-    if (!status.empty()) line(status);
+    take(decoder.decode(std::string_view(buffer.data(), n)));
   }
-  const std::string rest = chunk_status_line(decoder.flush());
-  if (!rest.empty()) line(rest);
+  take(decoder.flush());
   return {true, job.process().wait(-1).value_or(-1)};
+}
+
+}  // namespace
+
+ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
+  if (!uses_aac_filter(command)) return run_and_read(job, command, [](const std::string&) {}, line);
+  std::string opening;  // the text before the first progress
+  std::vector<std::string> held;
+  bool passing = false;
+  auto release = [&] {
+    passing = true;
+    for (const std::string& l : held) line(l);
+    held.clear();
+  };
+  const ToolRun run = run_and_read(
+      job, command,
+      [&](const std::string& text) {
+        if (passing) return;
+        opening += text;
+        if (shows_progress(text) || opening.size() > kHeldBytesBound) release();
+      },
+      [&](const std::string& l) {
+        if (passing) line(l);
+        else held.push_back(l);
+      });
+  if (!passing && run.started && refuses_aac_filter(opening) && !job.stop_requested()) {
+    ToolRun again = run_and_read(job, without_aac_filter(command), [](const std::string&) {}, line);
+    again.aac_filter_refused = true;
+    return again;
+  }
+  release();
+  return run;
 }
 
 void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line) {

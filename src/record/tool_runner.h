@@ -22,9 +22,12 @@ void run_tool(ToolJob& job, const ToolCommand& command, const LineCallback& line
 void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line);
 
 // One run of the tool as above, without marking the job finished (a job that runs the tool again).
+// A command with the crash-safe options' audio filter that ffmpeg refuses (the audio is not AAC)
+// runs again at once without it; the refused run's lines are not shown.
 struct ToolRun {
   bool started = false;
   int exit_code = -1;
+  bool aac_filter_refused = false;  // the run that counts went without the audio filter
 };
 ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line);
 

@@ -208,6 +208,33 @@ TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndOnlyOrphanedToolsEndA
   EXPECT_NEAR(*duration(down("huifang_1.mp4")), 8.0, 1.0);
 }
 
+// A replay's sound need not be AAC: a replay given as one FLV file, or as a playlist whose segments
+// carry MP3. The file keeps that sound as it is, and ffmpeg's refusal of the AAC filter (the
+// form MPEG-TS sound needs) is not shown.
+TEST_F(JobsTest, ReplaySoundThatIsNotAacIsKept) {
+  open();
+  test::HttpServer server;
+  const std::string flv = test::flv_file(ffmpeg, folder.path(), 5, "libmp3lame");
+  ASSERT_FALSE(flv.empty());
+  server.serve_bytes("/r/replay.flv", flv);
+  ASSERT_TRUE(test::serve_vod(server, ffmpeg, folder / "vod", 5, 0, "libmp3lame"));
+  struct Case {
+    std::string path, file;
+  };
+  const Case cases[] = {{"/r/replay.flv", "huifang_1.mp4"}, {"/vod/index.m3u8", "huifang_2.mp4"}};
+  for (const Case& c : cases) {
+    window.set_text("编辑框_回放url", server.base_url() + c.path);
+    click(kReplayButton);
+    ASSERT_TRUE(display_shows("任务完成", 60s)) << c.path << "\n" << display();
+    EXPECT_EQ(display().find("aac_adtstoasc"), std::string::npos) << c.path << "\n" << display();
+    click(kReplayButton);  // the caption back to idle, for the next case
+    const auto audio = test::decoded_audio(ffmpeg, down(c.file));
+    ASSERT_TRUE(audio) << c.file << " has no sound that plays";
+    EXPECT_EQ(audio->codec, "mp3") << c.path;
+    EXPECT_NEAR(audio->seconds, 5.0, 1.0) << c.path;
+  }
+}
+
 TEST_F(JobsTest, ASecondClickDuringTheStartSecondCancelsTheRecording) {
   open();
   window.set_text("编辑框_直播url", "http://127.0.0.1:1/never.flv");

@@ -63,6 +63,25 @@ inline std::optional<double> playable_duration(const std::string& ffmpeg, const 
   return std::stod(m[1]) * 3600 + std::stod(m[2]) * 60 + std::stod(m[3]);
 }
 
+// The first audio stream of a media file, decoded to its end: its codec as ffmpeg names it and
+// the seconds decoded. Empty when the file has no audio or it does not decode.
+struct DecodedAudio {
+  std::string codec;
+  double seconds = 0;
+};
+inline std::optional<DecodedAudio> decoded_audio(const std::string& ffmpeg, const std::string& file) {
+  const ToolResult r =
+      run_tool_to_end(tool_options(ffmpeg, {"-hide_banner", "-i", file, "-map", "0:a:0", "-f", "null", "-"}));
+  std::smatch codec;
+  static const std::regex audio(R"(Stream #0:\d+[^:]*: Audio: (\w+))");
+  if (r.exit_code != 0 || !std::regex_search(r.output, codec, audio)) return std::nullopt;
+  static const std::regex time(R"(time=(\d+):(\d+):(\d+(\.\d+)?))");
+  DecodedAudio decoded{codec[1], 0};
+  for (std::sregex_iterator it(r.output.begin(), r.output.end(), time), end; it != end; ++it)
+    decoded.seconds = std::stod((*it)[1]) * 3600 + std::stod((*it)[2]) * 60 + std::stod((*it)[3]);
+  return decoded;
+}
+
 inline int free_port() {
   HttpServer probe;  // the port it was given is free again once it closes
   return probe.port();
@@ -96,16 +115,29 @@ class LiveSource {
   platform::Process process_;
 };
 
+// A finished FLV file of `seconds` seconds with its sound in the `audio` encoder's codec, as bytes.
+inline std::string flv_file(const std::string& ffmpeg, const std::filesystem::path& folder, int seconds,
+                            const std::string& audio) {
+  const std::string d = std::to_string(seconds);
+  const auto file = folder / "made.flv";
+  run_tool_to_end(tool_options(
+      ffmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=" + d,
+               "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + d, "-c:v", "libx264",
+               "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p", "-c:a", audio, "-f", "flv", u8(file)}));
+  return std::filesystem::exists(file) ? read_bytes(file) : std::string();
+}
+
 // A VOD HLS playlist of `seconds` seconds in one-second segments, served at /vod/index.m3u8;
-// each answer waits `delay_ms`, so a download can be made to last.
+// each answer waits `delay_ms`, so a download can be made to last. The sound is in the `audio`
+// encoder's codec.
 inline bool serve_vod(HttpServer& server, const std::string& ffmpeg, const std::filesystem::path& folder,
-                      int seconds, int delay_ms = 0) {
+                      int seconds, int delay_ms = 0, const std::string& audio = "aac") {
   std::filesystem::create_directories(folder);
   const std::string d = std::to_string(seconds);
   auto options = tool_options(
       ffmpeg, {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=" + d,
                "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + d, "-c:v", "libx264",
-               "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "hls", "-hls_time",
+               "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p", "-c:a", audio, "-f", "hls", "-hls_time",
                "1", "-hls_list_size", "0", "-hls_playlist_type", "vod", "-hls_segment_filename", "seg%03d.ts",
                "index.m3u8"});
   options.working_folder = u8(folder);
