@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -24,12 +26,6 @@ double seconds_since(Clock::time_point t) { return std::chrono::duration<double>
 
 // ffmpeg reports "time=00:00:00.00" before anything has arrived: only time that moves is data.
 bool is_progress(const std::string& line) { return reported_time(line) > 0; }
-
-bool tells_of_full_or_locked_disk(const std::string& line) {
-  for (const char* text : {"No space left on device", "Permission denied", "Read-only file system"})
-    if (line.find(text) != std::string::npos) return true;
-  return false;
-}
 
 // Watches a run's file while it is written: when it has not grown for `stall_after`, asks the
 // run to stop, and ends it after the grace. The file grows fragment by fragment, about once a
@@ -101,6 +97,19 @@ class StallWatch {
   std::thread thread_;
 };
 
+// The length of a media file as ffmpeg reads it from its header and fragments.
+std::optional<double> seconds_on_disk(const std::string& ffmpeg, const std::string& file) {
+  ToolJob probe;
+  std::string output;
+  run_tool_once(probe, {ffmpeg, {"-hide_banner", "-i", file}}, [&](const std::string& line) { output += line; });
+  int h = 0, m = 0;
+  double s = 0;
+  const auto at = output.find("Duration: ");
+  if (at == std::string::npos || std::sscanf(output.c_str() + at + 10, "%d:%d:%lf", &h, &m, &s) != 3)
+    return std::nullopt;
+  return h * 3600.0 + m * 60.0 + s;
+}
+
 }  // namespace
 
 struct LiveRecording::Run {
@@ -136,7 +145,6 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
       if (saved_so_far.load() || !continuation) say(stalled_text(stall_seconds, since), true);
     });
     const ToolRun ran = run_tool_once(job_, command, [&](const std::string& line) {
-      if (tells_of_full_or_locked_disk(line)) run.cannot_write = true;
       if (is_progress(line)) {
         // The stream's clock need not start at zero: a live stream's is the room's.
         const double time = reported_time(line);
@@ -152,6 +160,10 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
       if (run.saved || !continuation) write_display(ctx_.window, line);
     });
     if (ran.aac_filter_refused) audio_filter_ = false;
+    run.cannot_write = ran.write_refused;
+    // ffmpeg goes on counting for a while after its writes start failing: the part lasts as long
+    // as what reached the disk.
+    if (run.cannot_write && run.saved) run.seconds = seconds_on_disk(command.program, file).value_or(0);
     run.stalled = watch.stalled();
     run.data_end = run.stalled ? watch.last_growth() : Clock::now();
     run.data_end_clock = run.stalled ? watch.last_growth_clock() : platform::local_time_now();

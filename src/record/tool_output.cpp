@@ -70,4 +70,10 @@ std::string chunk_status_line(std::string_view chunk) {
   return text;
 }
 
+bool tells_of_refused_write(std::string_view text) {
+  for (std::string_view refusal : {"No space left on device", "Permission denied", "Read-only file system"})
+    if (text.find(refusal) != std::string_view::npos) return true;
+  return false;
+}
+
 }  // namespace qz::record

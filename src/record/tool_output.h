@@ -31,4 +31,11 @@ class OutputDecoder {
 // "输入/输出 的 文件/路径 不存在".
 std::string chunk_status_line(std::string_view chunk);
 
+// True when a tool's output tells that the disk or the folder refuses its file: "No space left on
+// device", "Permission denied" or "Read-only file system".
+bool tells_of_refused_write(std::string_view text);
+// Shown in place of "任务完成" once the output has told that: the tool's closing statistics come
+// all the same, but what it could not write is not on disk.
+inline constexpr const char* kWriteRefusedLine = "文件没有写完：磁盘已满或目录不可写";
+
 }  // namespace qz::record

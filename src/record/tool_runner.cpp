@@ -33,9 +33,12 @@ ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallbac
   }
   OutputDecoder decoder;
   std::array<char, kChunkBytes + 1> buffer{};
+  bool write_refused = false;
   auto take = [&](const std::string& decoded) {
     text(decoded);
-    const std::string status = chunk_status_line(decoded);
+    write_refused = write_refused || tells_of_refused_write(decoded);
+    std::string status = chunk_status_line(decoded);
+    if (write_refused && status == "任务完成") status = kWriteRefusedLine;
     if (!status.empty()) line(status);
   };
   for (;;) {
@@ -47,7 +50,9 @@ ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallbac
     take(decoder.decode(std::string_view(buffer.data(), n)));
   }
   take(decoder.flush());
-  return {true, job.process().wait(-1).value_or(-1)};
+  ToolRun run{true, job.process().wait(-1).value_or(-1)};
+  run.write_refused = write_refused;
+  return run;
 }
 
 }  // namespace

@@ -23,11 +23,13 @@ void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCal
 
 // One run of the tool as above, without marking the job finished (a job that runs the tool again).
 // A command with the crash-safe options' audio filter that ffmpeg refuses (the audio is not AAC)
-// runs again at once without it; the refused run's lines are not shown.
+// runs again at once without it; the refused run's lines are not shown. Once the output has told
+// that the disk or folder refuses the file, its "任务完成" is shown as kWriteRefusedLine.
 struct ToolRun {
   bool started = false;
   int exit_code = -1;
   bool aac_filter_refused = false;  // the run that counts went without the audio filter
+  bool write_refused = false;       // the disk was full or the folder refused the file
 };
 ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line);
 

@@ -13,8 +13,17 @@
 #include "platform/fs.h"
 #include "record/display_writer.h"
 #include "record/install.h"
+#include "record/live_parts.h"
+#include "record/tool_output.h"
 #include "record/recording_jobs.h"
 #include "ui/headless/headless_desktop.h"
+
+#ifdef __linux__
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace qz::record {
 namespace {
@@ -238,6 +247,66 @@ TEST_F(SurviveTest, PartsAreJoinedWhenAsked) {
   ASSERT_TRUE(first && second && joined);
   EXPECT_NEAR(*joined, *first + *second, 1.0);
 }
+
+#ifdef __linux__
+// The download folder on a small disk of its own, which a recording fills. Mounting needs root;
+// the tools end before their disk goes, whatever the test's outcome.
+struct SmallDiskTest : SurviveTest {
+  std::filesystem::path disk;
+  bool mounted = false;
+
+  void SetUp() override {
+    SurviveTest::SetUp();
+    if (IsSkipped()) return;
+    disk = folder / "small disk";
+    std::filesystem::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=640k") != 0)
+      GTEST_SKIP() << "a small disk cannot be mounted here (" << std::strerror(errno) << "); it needs root";
+    mounted = true;
+  }
+  void TearDown() override {
+    SurviveTest::TearDown();
+    if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+  }
+};
+
+TEST_F(SmallDiskTest, AFullDiskEndsTheRecordingWithAClearLineAndWhatFitPlays) {
+  open();
+  window.set_text("编辑框_下载目录", test::u8(disk));
+  test::LiveRelay relay(ffmpeg);
+  start_recording(relay);
+  const std::string reason = "文件无法继续写入（磁盘已满或目录不可写），录制结束，已保存到：" + down("zhibo_1.mp4");
+  ASSERT_TRUE(display_shows(reason, 90s)) << display();
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return window.text(kLiveButton) == kLiveIdle; }, 3s));
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy() && recorders().empty(); }, 10s));
+  const std::string shown = display();
+  EXPECT_NE(shown.find(kFinishedMessage), std::string::npos) << shown;  // ended as if stopped
+  EXPECT_FALSE(std::filesystem::exists(test::from_u8(down("zhibo_1_2.mp4"))));  // no reconnect into a full disk
+  const auto seconds = duration(down("zhibo_1.mp4"));
+  ASSERT_TRUE(seconds) << "what fit on the disk does not play";
+  EXPECT_GE(*seconds, 2.0);
+  // The part is listed with the length that is on the disk, not the time ffmpeg counted on to.
+  const std::string listed = "共 1 段：zhibo_1.mp4（" + duration_text(*seconds) + "）";
+  EXPECT_NE(shown.find(listed), std::string::npos) << listed << "\n" << shown;
+}
+
+// A replay given as one file fills the disk in a moment: ffmpeg's closing statistics come all the
+// same, and must not pass for a finished task.
+TEST_F(SmallDiskTest, AReplayThatFillsTheDiskIsNotReportedDone) {
+  open();
+  window.set_text("编辑框_下载目录", test::u8(disk));
+  test::HttpServer server;
+  const std::string flv = test::flv_file(ffmpeg, folder.path(), 40, "aac");
+  ASSERT_GT(flv.size(), 2u * 640 * 1024);
+  server.serve_bytes("/r/replay.flv", flv);
+  window.set_text("编辑框_回放url", server.base_url() + "/r/replay.flv");
+  click(kReplayButton);
+  ASSERT_TRUE(display_shows(kWriteRefusedLine, 60s)) << display();
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy(); }, 10s));
+  EXPECT_EQ(display().find("任务完成"), std::string::npos) << display();
+  EXPECT_TRUE(duration(down("huifang_1.mp4"))) << "what fit on the disk does not play";
+}
+#endif
 
 }  // namespace
 }  // namespace qz::record
