@@ -1,8 +1,6 @@
 #include "record/tool_runner.h"
 
 #include <array>
-#include <string_view>
-#include <vector>
 
 #include "platform/fs.h"
 #include "record/tool_output.h"
@@ -10,13 +8,6 @@
 namespace qz::record {
 
 namespace {
-
-// ffmpeg's progress: its lines before the first one describe the streams and the outputs.
-bool shows_progress(std::string_view text) { return text.find("time=") != std::string_view::npos; }
-
-// Lines a tool wrote before its first progress are held back (within a bound), so a run that
-// turns out to be refused at its start can be left unshown.
-constexpr std::size_t kHeldBytesBound = 64 * 1024;
 
 // Starts the tool and hands each chunk's text to `text` and its status line to `line`.
 ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallback& text, const LineCallback& line) {
@@ -59,32 +50,25 @@ ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallbac
 
 ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line) {
   if (!uses_aac_filter(command)) return run_and_read(job, command, [](const std::string&) {}, line);
-  std::string opening;  // the text before the first progress
-  std::vector<std::string> held;
-  bool passing = false;
-  auto release = [&] {
-    passing = true;
-    for (const std::string& l : held) line(l);
-    held.clear();
-  };
+  // From the chunk that tells of the refusal on, the refused run is not shown: the next run
+  // describes the same stream again.
+  bool refused = false;
+  std::string tail;  // the end of the text so far, so a refusal split between two reads is seen
   const ToolRun run = run_and_read(
       job, command,
       [&](const std::string& text) {
-        if (passing) return;
-        opening += text;
-        if (shows_progress(text) || opening.size() > kHeldBytesBound) release();
+        if (refused) return;
+        tail += text;
+        refused = refuses_aac_filter(tail);
+        if (tail.size() > kChunkBytes) tail.erase(0, tail.size() - kChunkBytes);
       },
       [&](const std::string& l) {
-        if (passing) line(l);
-        else held.push_back(l);
+        if (!refused) line(l);
       });
-  if (!passing && run.started && refuses_aac_filter(opening) && !job.stop_requested()) {
-    ToolRun again = run_and_read(job, without_aac_filter(command), [](const std::string&) {}, line);
-    again.aac_filter_refused = true;
-    return again;
-  }
-  release();
-  return run;
+  if (!refused || !run.started || job.stop_requested()) return run;
+  ToolRun again = run_and_read(job, without_aac_filter(command), [](const std::string&) {}, line);
+  again.aac_filter_refused = true;
+  return again;
 }
 
 void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line) {

@@ -23,7 +23,7 @@ void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCal
 
 // One run of the tool as above, without marking the job finished (a job that runs the tool again).
 // A command with the crash-safe options' audio filter that ffmpeg refuses (the audio is not AAC)
-// runs again at once without it; the refused run's lines are not shown. Once the output has told
+// runs again at once without it; the refused run's lines from its refusal on are not shown. Once the output has told
 // that the disk or folder refuses the file, its "任务完成" is shown as kWriteRefusedLine.
 struct ToolRun {
   bool started = false;
