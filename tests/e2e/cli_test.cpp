@@ -4,6 +4,7 @@
 #include "e2e_support.h"
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
+#include "platform/process.h"
 #include "platform/text_codec.h"
 
 #include <fstream>
@@ -136,6 +137,60 @@ TEST_F(CliFixture, ARelativeFolderIsTakenFromTheCurrentFolder) {
   EXPECT_EQ(child.wait(120s), 0) << output();
   EXPECT_NEAR(probe_duration(here / "下载" / "huifang_1.mp4"), 2.0, 1.0) << output();
   EXPECT_FALSE(fs::exists(program / "下载"));
+}
+
+// Two copies of the program started from one folder, both recording into the same download
+// folder with the folder's own ffmpeg: the second's live start, and its stop, never end the
+// first's tool.
+TEST_F(CliFixture, TwoCopiesInOneFolderNeverEndEachOthersTool) {
+  LiveSource first_source(test_ffmpeg()), second_source(test_ffmpeg());
+  server.route_prefix("/stream/", [&](const HttpRequest& r) {
+    const bool second = r.path.find("/stream/second") == 0;
+    return HttpResponse{302, {{"Location", (second ? second_source : first_source).address()}}, ""};
+  });
+  const fs::path tool = program / "ffmpeg";  // the tool in the program folder, as the program provides it
+  fs::copy_file(test_ffmpeg(), tool);
+  const fs::path down = program / "down";
+  const fs::path first_out = program.path().parent_path() / "first.txt";
+  const auto grows = [](const fs::path& file, std::uintmax_t beyond) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    return !ec && size > beyond;
+  };
+  const auto tools_of = [&](const Child& copy) {
+    std::vector<int> ids;
+    for (const auto& p : platform::processes_running_program(u8(tool)))
+      if (p.parent_id == copy.id()) ids.push_back(p.id);
+    return ids;
+  };
+  // Waits up to 30 s for `file` to pass `beyond` bytes.
+  const auto wait_growth = [&](const fs::path& file, std::uintmax_t beyond) {
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (!grows(file, beyond) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(200ms);
+    return grows(file, beyond);
+  };
+
+  Child first(args({"record", site.room_url("first"), "--headless"}), env(), u8(first_out));
+  const fs::path first_file = down / "zhibo_1.mp4";
+  ASSERT_TRUE(wait_growth(first_file, 50000)) << read_bytes(first_out);
+  const std::vector<int> first_tools = tools_of(first);
+  ASSERT_EQ(first_tools.size(), 1u) << read_bytes(first_out);
+
+  {
+    Child second(args({"record", site.room_url("second"), "--headless"}), env(), u8(out));
+    const fs::path second_file = down / "zhibo_2.mp4";
+    ASSERT_TRUE(wait_growth(second_file, 50000)) << output();
+    EXPECT_EQ(tools_of(first), first_tools);
+    EXPECT_TRUE(wait_growth(first_file, fs::file_size(first_file))) << read_bytes(first_out);
+    second.signal(SIGINT);
+    EXPECT_EQ(second.wait(40s), 0) << output();
+    EXPECT_GT(probe_duration(second_file), 1.0) << output();
+  }
+  EXPECT_EQ(tools_of(first), first_tools);
+  EXPECT_TRUE(wait_growth(first_file, fs::file_size(first_file))) << read_bytes(first_out);
+  first.signal(SIGINT);
+  EXPECT_EQ(first.wait(40s), 0) << read_bytes(first_out);
+  EXPECT_GT(probe_duration(first_file), 3.0) << read_bytes(first_out);
 }
 
 // An address and a folder saved by an earlier run load on a thread of their own: the ones given

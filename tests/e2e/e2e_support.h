@@ -60,6 +60,7 @@ class Child {
     }
   }
   bool started() const { return pid_ > 0; }
+  int id() const { return pid_; }
   void signal(int sig) { if (pid_ > 0) ::kill(pid_, sig); }
   // The exit code, or -1 when the child is still running after `limit` (or died by a signal).
   int wait(std::chrono::milliseconds limit) {
