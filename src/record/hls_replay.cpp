@@ -20,6 +20,7 @@
 #include "record/hls_playlist.h"
 #include "record/hls_progress.h"
 #include "record/media_tools.h"
+#include "record/tool_output.h"
 
 namespace qz::record {
 namespace {
@@ -519,7 +520,7 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
   report_end(*d, playlist, line);
   const std::optional<int> code = job.process().wait(0);
   if (code && *code == 0 && platform::file_exists(request.target)) {
-    line("任务完成");
+    line(kToolDoneLine);
     remove_segment_folder(*d);
   } else {
     line("分段保留在：" + d->folder);

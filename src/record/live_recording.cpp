@@ -13,6 +13,7 @@
 #include "platform/fs.h"
 #include "record/display_writer.h"
 #include "record/media_tools.h"
+#include "record/tool_output.h"
 #include "record/tool_runner.h"
 
 namespace qz::record {
@@ -155,6 +156,9 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
         run.saved = true;
         saved_so_far = true;
       }
+      // ffmpeg's closing statistics read "任务完成" also when the stream dropped under it or
+      // stalled; the recording is not done then, and the drop line that follows says what happened.
+      if (line == kToolDoneLine && !job_.stop_requested()) return;
       // A try's opening lines (and all of a failed try's) are not shown: tried every two
       // seconds, they would push the gap lines out of the box.
       if (run.saved || !continuation) write_display(ctx_.window, line);

@@ -60,7 +60,7 @@ std::string chunk_status_line(std::string_view chunk) {
   text = app::replace_all(text, " \r", " ");
   if (text.empty()) return {};
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kMarkers{{
-      {"muxing overhead:", "任务完成"},
+      {"muxing overhead:", kToolDoneLine},
       {"Input/output error", "输入/输出 错误"},
       {"Conversion failed", "转换失败"},
       {"No such file or directory", "输入/输出 的 文件/路径 不存在"},

@@ -30,6 +30,8 @@ class OutputDecoder {
 // found in the chunk replaces it with "任务完成", "输入/输出 错误", "转换失败" or
 // "输入/输出 的 文件/路径 不存在".
 std::string chunk_status_line(std::string_view chunk);
+// The status line of a tool that has written its closing statistics.
+inline constexpr const char* kToolDoneLine = "任务完成";
 
 // True when a tool's output tells that the disk or the folder refuses its file: "No space left on
 // device", "Permission denied" or "Read-only file system".

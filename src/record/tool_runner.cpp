@@ -29,7 +29,7 @@ ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallbac
     text(decoded);
     write_refused = write_refused || tells_of_refused_write(decoded);
     std::string status = chunk_status_line(decoded);
-    if (write_refused && status == "任务完成") status = kWriteRefusedLine;
+    if (write_refused && status == kToolDoneLine) status = kWriteRefusedLine;
     if (!status.empty()) line(status);
   };
   for (;;) {
