@@ -13,6 +13,7 @@
 #include "fixtures/platform_site/platform_site.h"
 #include "platform/system.h"
 #include "record/media_fixture.h"
+#include "support/win32_messages.h"
 #include "ui/win32/win32_desktop.h"
 #include "ui/win32/win32_main_window.h"
 
@@ -22,19 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  MSG msg;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(20);
-  }
-  return true;
-}
+constexpr auto pump_until = pump_messages_until;
 
 // Writes what the window shows as a 24-bit BMP (the README's picture of a recording).
 void save_window_picture(HWND window, const std::string& path) {

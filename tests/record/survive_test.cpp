@@ -270,17 +270,24 @@ struct SmallDiskTest : SurviveTest {
     SurviveTest::TearDown();
     if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
   }
+  void open_saving_to_disk() {
+    open();
+    window.set_text("编辑框_下载目录", test::u8(disk));
+  }
+  // The live job ended by itself because the file could not be written on: said, idle, no tool left.
+  void expect_recording_ended_unwritable(std::chrono::milliseconds within) {
+    const std::string reason = "文件无法继续写入（磁盘已满或目录不可写），录制结束，已保存到：" + down("zhibo_1.mp4");
+    ASSERT_TRUE(display_shows(reason, within)) << display();
+    EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return window.text(kLiveButton) == kLiveIdle; }, 3s));
+    EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy() && recorders().empty(); }, 10s));
+  }
 };
 
 TEST_F(SmallDiskTest, AFullDiskEndsTheRecordingWithAClearLineAndWhatFitPlays) {
-  open();
-  window.set_text("编辑框_下载目录", test::u8(disk));
+  open_saving_to_disk();
   test::LiveRelay relay(ffmpeg);
   start_recording(relay);
-  const std::string reason = "文件无法继续写入（磁盘已满或目录不可写），录制结束，已保存到：" + down("zhibo_1.mp4");
-  ASSERT_TRUE(display_shows(reason, 90s)) << display();
-  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return window.text(kLiveButton) == kLiveIdle; }, 3s));
-  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy() && recorders().empty(); }, 10s));
+  ASSERT_NO_FATAL_FAILURE(expect_recording_ended_unwritable(90s));
   const std::string shown = display();
   EXPECT_NE(shown.find(kFinishedMessage), std::string::npos) << shown;  // ended as if stopped
   EXPECT_FALSE(std::filesystem::exists(test::from_u8(down("zhibo_1_2.mp4"))));  // no reconnect into a full disk
@@ -295,18 +302,14 @@ TEST_F(SmallDiskTest, AFullDiskEndsTheRecordingWithAClearLineAndWhatFitPlays) {
 // The folder turns read-only while the stream is down (it cannot while a file in it is being
 // written): the reconnect cannot make its part, and trying on would not help.
 TEST_F(SmallDiskTest, AFolderThatTurnsReadOnlyDuringADropEndsTheRecording) {
-  open();
-  window.set_text("编辑框_下载目录", test::u8(disk));
+  open_saving_to_disk();
   test::LiveRelay relay(ffmpeg);
   const auto flowing = start_recording(relay);
   std::this_thread::sleep_until(flowing + 4s);
   relay.refuse_for(4s);
   ASSERT_TRUE(display_shows("直播中断（", 5s)) << display();
   ASSERT_EQ(::mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
-  const std::string reason = "文件无法继续写入（磁盘已满或目录不可写），录制结束，已保存到：" + down("zhibo_1.mp4");
-  ASSERT_TRUE(display_shows(reason, 30s)) << display();
-  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return window.text(kLiveButton) == kLiveIdle; }, 3s));
-  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy() && recorders().empty(); }, 10s));
+  ASSERT_NO_FATAL_FAILURE(expect_recording_ended_unwritable(30s));
   EXPECT_NE(display().find("共 1 段：zhibo_1.mp4"), std::string::npos) << display();
   EXPECT_FALSE(std::filesystem::exists(test::from_u8(down("zhibo_1_2.mp4"))));
   EXPECT_GE(duration(down("zhibo_1.mp4")).value_or(0), 3.0);
@@ -315,8 +318,7 @@ TEST_F(SmallDiskTest, AFolderThatTurnsReadOnlyDuringADropEndsTheRecording) {
 // A replay given as one file fills the disk in a moment: ffmpeg's closing statistics come all the
 // same, and must not pass for a finished task.
 TEST_F(SmallDiskTest, AReplayThatFillsTheDiskIsNotReportedDone) {
-  open();
-  window.set_text("编辑框_下载目录", test::u8(disk));
+  open_saving_to_disk();
   test::HttpServer server;
   const std::string flv = test::flv_file(ffmpeg, folder.path(), 40, "aac");
   ASSERT_GT(flv.size(), 2u * 640 * 1024);

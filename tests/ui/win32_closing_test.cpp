@@ -15,6 +15,7 @@
 #include "notices/install.h"
 #include "record/install.h"
 #include "record/media_fixture.h"
+#include "support/win32_messages.h"
 #include "ui/win32/win32_desktop.h"
 #include "ui/win32/win32_main_window.h"
 
@@ -24,20 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// Serves the window's messages until `done` holds or the time is up.
-bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  MSG msg;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  }
-  return true;
-}
+constexpr auto wait_for = test::pump_messages_until;
 
 struct CloseCase {
   const char* who;

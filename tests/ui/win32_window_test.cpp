@@ -10,6 +10,7 @@
 #include "app/controls.h"
 #include "app/identity.h"
 #include "platform/win32/wide.h"
+#include "support/win32_messages.h"
 #include "ui/win32/win32_main_window.h"
 
 namespace qz::ui {
@@ -17,17 +18,8 @@ namespace {
 
 using app::ControlKind;
 
-void pump(int ms = 200) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  MSG msg;
-  while (std::chrono::steady_clock::now() < end) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  }
-}
+// Serves the window's messages for a while, for changes that have no end to wait for.
+void pump(int ms = 200) { test::pump_messages_until([] { return false; }, std::chrono::milliseconds(ms)); }
 
 std::string text_of(HWND control) {
   wchar_t buffer[4096] = {};
