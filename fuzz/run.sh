@@ -16,7 +16,14 @@ for target in capture_request_fuzzer settings_ini_fuzzer cookies_merge_fuzzer re
   mkdir -p "$corpus"
   seeds="$here/${target%%_*}/corpus"
   echo "=== fuzz: $target for ${seconds}s"
-  "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$build/findings/" "$corpus" "$seeds" || status=1
+  # libFuzzer's progress runs to megabytes: it goes to a log, and only a finding is shown.
+  log="$build/$target.log"
+  if ! "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$build/findings/" "$corpus" "$seeds" >"$log" 2>&1; then
+    grep -v -E '^#[0-9]+' "$log" | tail -60
+    status=1
+  else
+    grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+  fi
 done
 exit $status

@@ -129,10 +129,9 @@ void LiveRecording::say(const std::string& line, bool to_run_log) {
 }
 
 LiveRecording::Run LiveRecording::run_once(const std::string& address, const std::string& file, bool continuation,
-                                           double gap_from_seconds_ago) {
+                                           double hole_seconds) {
   Run run;
   const bool existed = platform::file_exists(file);
-  const auto started = Clock::now();
   ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, udp_port_, file);
   // A room whose audio was found not to be AAC keeps that audio on every reconnect.
   if (!audio_filter_) command = without_aac_filter(command);
@@ -151,8 +150,9 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
         const double time = reported_time(line);
         if (run.first_time < 0) run.first_time = time;
         run.seconds = std::max(run.seconds, time - run.first_time);
-        if (!run.saved && continuation)
-          say(reconnected_text(gap_from_seconds_ago + seconds_since(started), file), true);
+        // ffmpeg reads a new stream for seconds before its first report and then writes all it
+        // read: the stream came back when this try connected, and the hole ends there.
+        if (!run.saved && continuation) say(reconnected_text(hole_seconds, file), true);
         run.saved = true;
         saved_so_far = true;
       }
@@ -165,9 +165,13 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
     });
     if (ran.aac_filter_refused) audio_filter_ = false;
     run.cannot_write = ran.write_refused;
-    // ffmpeg goes on counting for a while after its writes start failing: the part lasts as long
-    // as what reached the disk.
-    if (run.cannot_write && run.saved) run.seconds = seconds_on_disk(command.program, file).value_or(0);
+    // A part lasts as long as what reached the disk. ffmpeg's count is not that: it starts after
+    // its first look at the stream, whose seconds are written too, and it goes on for a while
+    // after writes start failing.
+    if (run.saved) {
+      const auto on_disk = seconds_on_disk(command.program, file);
+      run.seconds = on_disk ? *on_disk : run.cannot_write ? 0 : run.seconds;
+    }
     run.stalled = watch.stalled();
     run.data_end = run.stalled ? watch.last_growth() : Clock::now();
     run.data_end_clock = run.stalled ? watch.last_growth_clock() : platform::local_time_now();

@@ -133,13 +133,13 @@ TEST_F(StreamCaptureFixture, BodyWithoutPlaylistLeavesTheReplayBox) {
 }
 
 TEST_F(StreamCaptureFixture, StopEndsAWorkerThatWouldWaitForever) {
-  auto capture = std::make_unique<StreamCapture>(ctx, pages, state, 3s);
+  auto capture = std::make_unique<StreamCapture>(ctx, pages, state, 60s);
   pages.set_url("https://live.platform.test/dashboard?tab=1");
   capture->handle_request(1, request("https://live.platform.test/dashboard?tab=1"));
   ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return pages.url_reads() >= 1; }, 5s));
   const auto before = std::chrono::steady_clock::now();
   capture.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);  // far from the minute's wait
   EXPECT_TRUE(pages.asked().empty());
 }
 

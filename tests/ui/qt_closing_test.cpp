@@ -68,7 +68,9 @@ TEST_P(QtClosing, ClosingDuringARecordingTakesTheWindowAwayAtOnceAndTheFilePlays
   const auto asked = std::chrono::steady_clock::now();
   GetParam().close(window, *notices);
   ASSERT_TRUE(wait_for([&] { return !window.isVisible(); }, 5s));
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+  // At once to the eye; the waits this guards against (browser, tools' grace, drain) are 5 s and more,
+  // so a loaded machine's slower frame does not count against it.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
   ASSERT_TRUE(wait_for([&] { return ended.load(); }, 20s));
   EXPECT_FALSE(app.busy());
   const auto seconds = test::playable_duration(ffmpeg, test::u8(file));
