@@ -165,13 +165,6 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
     });
     if (ran.aac_filter_refused) audio_filter_ = false;
     run.cannot_write = ran.write_refused;
-    // A part lasts as long as what reached the disk. ffmpeg's count is not that: it starts after
-    // its first look at the stream, whose seconds are written too, and it goes on for a while
-    // after writes start failing.
-    if (run.saved) {
-      const auto on_disk = seconds_on_disk(command.program, file);
-      run.seconds = on_disk ? *on_disk : run.cannot_write ? 0 : run.seconds;
-    }
     run.stalled = watch.stalled();
     run.data_end = run.stalled ? watch.last_growth() : Clock::now();
     run.data_end_clock = run.stalled ? watch.last_growth_clock() : platform::local_time_now();
@@ -182,10 +175,25 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
 }
 
 LiveEnd LiveRecording::run(const std::string& first_address, const std::string& base) {
+  const LiveEnd end = record_parts(first_address, base);
+  // A part lasts as long as what reached the disk. ffmpeg's count is not that: it starts after
+  // its first look at the stream, whose seconds are written too. Measured once it is all over,
+  // so that no reconnect waits for it.
+  for (RecordedPart& part : parts_)
+    if (const auto on_disk = seconds_on_disk(ffmpeg_program(ctx_), part.file)) part.seconds = *on_disk;
+  return end;
+}
+
+void LiveRecording::add_part(const std::string& file, const Run& run) {
+  // ffmpeg goes on counting for a while after its writes start failing: its count is no length.
+  parts_.push_back({file, run.cannot_write ? 0.0 : run.seconds});
+}
+
+LiveEnd LiveRecording::record_parts(const std::string& first_address, const std::string& base) {
   int part = 1;
   Run last = run_once(first_address, part_file(base, part), false, 0);
   if (!last.saved) return job_.stop_requested() ? LiveEnd::kStopped : LiveEnd::kNeverStarted;
-  parts_.push_back({part_file(base, part), last.seconds});
+  add_part(part_file(base, part), last);
   for (;;) {
     if (job_.stop_requested()) return LiveEnd::kStopped;
     if (last.cannot_write) {
@@ -219,7 +227,7 @@ LiveEnd LiveRecording::run(const std::string& first_address, const std::string& 
       }
       if (attempt.saved) {
         part = candidate;
-        parts_.push_back({file, attempt.seconds});
+        add_part(file, attempt);
         last = attempt;
         break;
       }

@@ -44,6 +44,8 @@ class LiveRecording {
 
  private:
   struct Run;
+  LiveEnd record_parts(const std::string& address, const std::string& base);
+  void add_part(const std::string& file, const Run& run);
   // `hole_seconds`: for a continuation, how long the stream has been lost when this try starts.
   Run run_once(const std::string& address, const std::string& file, bool continuation, double hole_seconds);
   void say(const std::string& line, bool to_run_log);
