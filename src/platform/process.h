@@ -58,7 +58,8 @@ class Process {
   int id() const;  // 0 before a successful start
 
   // Blocks until output arrives; returns how many bytes were read (at most `size`), or 0 once
-  // every writer of the pipe has gone (the tool has ended) or when no output is captured.
+  // the program has ended and all it wrote has been read (a program it started that still holds
+  // the pipe does not count), or when no output is captured.
   std::size_t read_output(char* buffer, std::size_t size);
 
   // Waits up to `timeout_ms` (negative: without limit) for the process to end; its exit code,

@@ -74,6 +74,21 @@ TEST_F(ProcessTest, AStopBeforeTheStartKeepsTheToolFromStarting) {
   EXPECT_FALSE(job.process().started());
 }
 
+// A program's output ends with the program, even while something it started holds a copy of the
+// pipe and writes nothing: the holder is still running when the reading is over.
+TEST(Process, TheOutputEndsWithTheProgramThoughAChildHoldsIt) {
+  platform::Process p;
+  ASSERT_TRUE(p.start(test::tool_options(QZ_OUTPUT_HOLDER, {})));
+  std::string output;
+  char buffer[256];
+  while (const std::size_t n = p.read_output(buffer, sizeof buffer)) output.append(buffer, n);
+  ASSERT_NE(output.find("done"), std::string::npos) << output;
+  const int holder = std::stoi(output);
+  EXPECT_FALSE(platform::program_of_process(holder).empty()) << "the reader waited for the holder to end";
+  EXPECT_EQ(p.wait(10000), 0);
+  platform::terminate_process(holder);
+}
+
 TEST(Process, AMissingProgramDoesNotStart) {
   platform::Process p;
   EXPECT_FALSE(p.start(test::tool_options(test::u8(test::TempFolder().path() / "nothing.exe"), {})));

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -321,10 +322,22 @@ int Process::id() const {
 
 std::size_t Process::read_output(char* buffer, std::size_t size) {
   if (impl_->out_fd < 0 || size == 0) return 0;
+  // The output ends when the program has ended and all it wrote is read: something it started
+  // that kept a copy of the pipe must not hold the reader for as long as that lives.
+  bool ended = false;
   for (;;) {
-    const ssize_t n = ::read(impl_->out_fd, buffer, size);
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno != EINTR) return 0;
+    pollfd ready{impl_->out_fd, POLLIN, 0};
+    const int r = ::poll(&ready, 1, ended ? 0 : 20);
+    if (r > 0) {
+      const ssize_t n = ::read(impl_->out_fd, buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return 0;
+    } else if (r == 0) {
+      if (ended) return 0;
+      ended = wait(0).has_value();
+    } else if (errno != EINTR) {
+      return 0;
+    }
   }
 }
 

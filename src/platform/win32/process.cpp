@@ -161,10 +161,27 @@ int Process::id() const {
 
 std::size_t Process::read_output(char* buffer, std::size_t size) {
   if (!impl_->out_read || size == 0) return 0;
+  HANDLE process;
+  {
+    std::lock_guard lock(impl_->mutex);
+    process = impl_->process;
+  }
+  // The output ends when the program has ended and all it wrote is read: something it started
+  // that inherited the pipe (under Wine, the desktop process a tool's start wakes) must not hold
+  // the reader for as long as that lives. An anonymous pipe has no timed read, so it is peeked.
+  bool ended = false;
   for (;;) {
-    DWORD n = 0;
-    if (!::ReadFile(impl_->out_read, buffer, static_cast<DWORD>(size), &n, nullptr)) return 0;
-    if (n > 0) return n;  // a zero-byte write by the tool is not the end: read on
+    DWORD available = 0;
+    if (!::PeekNamedPipe(impl_->out_read, nullptr, 0, nullptr, &available, nullptr)) return 0;  // no writer left
+    if (available > 0) {
+      DWORD n = 0;
+      const DWORD wanted = available < size ? available : static_cast<DWORD>(size);
+      if (!::ReadFile(impl_->out_read, buffer, wanted, &n, nullptr)) return 0;
+      if (n > 0) return n;
+      continue;
+    }
+    if (ended) return 0;
+    ended = ::WaitForSingleObject(process, 20) == WAIT_OBJECT_0;
   }
 }
 
