@@ -16,4 +16,5 @@ trap 'kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true; sleep 0.5; r
 for _ in $(seq 300); do [ -s "$profile/DevToolsActivePort" ] && break; sleep 0.1; done
 [ -s "$profile/DevToolsActivePort" ] || { echo "the browser did not open its debugging port" >&2; exit 1; }
 QZ_TEST_DEVTOOLS_PORT=$(head -n1 "$profile/DevToolsActivePort") \
-  QZ_TEST_DEVTOOLS_PATH=$(sed -n 2p "$profile/DevToolsActivePort") wine "$exe"
+  QZ_TEST_DEVTOOLS_PATH=$(sed -n 2p "$profile/DevToolsActivePort") \
+  bash "$(dirname "$0")/../fixtures/wine/run_under_wine.sh" "$exe"
