@@ -34,8 +34,8 @@ export QIONGZHI_BROWSER_PATH='C:\windows\system32\notepad.exe'
 
 # Wine writes to files here, never into a pipe: a Wine service that one of its programs starts
 # would inherit the pipe and hold it open (and CTest or a $(...) waiting on it) for good.
-windows_path() { winepath -w "$1" </dev/null >"$scratch/path.txt" 2>/dev/null; cat "$scratch/path.txt"; }
-unix_path() { winepath -u "$1" </dev/null >"$scratch/path.txt" 2>/dev/null; cat "$scratch/path.txt"; }
+# wine_path -w|-u <path>: the path in Windows or Unix form.
+wine_path() { winepath "$@" </dev/null >"$scratch/path.txt" 2>/dev/null; cat "$scratch/path.txt"; }
 run_logged() {
   local log=$1; shift
   "$@" </dev/null >"$log" 2>&1 || { cat "$log" >&2; return 1; }
@@ -64,13 +64,13 @@ bash "$build/packaging/make-installer.sh" "$scratch/qiongzhi-setup.exe" >/dev/nu
 
 echo "--- silent install into a scratch folder"
 target="$scratch/安装目录"
-run_logged "$scratch/install.log" wine "$scratch/qiongzhi-setup.exe" /S "/D=$(windows_path "$target")" || fail "the installer"
+run_logged "$scratch/install.log" wine "$scratch/qiongzhi-setup.exe" /S "/D=$(wine_path -w "$target")" || fail "the installer"
 [ -f "$target/qiongzhi.exe" ] || fail "no qiongzhi.exe in $target"
 [ -f "$target/uninstall.exe" ] || fail "no uninstaller in $target"
 wine reg query "$key" /v UninstallString >"$scratch/reg.txt" 2>&1 || fail "no Uninstall key"
 grep -q "uninstall.exe" "$scratch/reg.txt" || fail "Uninstall key: $(cat "$scratch/reg.txt")"
 wine cmd /c echo %APPDATA% </dev/null >"$scratch/appdata.txt" 2>/dev/null
-appdata=$(unix_path "$(tr -d '\r' <"$scratch/appdata.txt")")
+appdata=$(wine_path -u "$(tr -d '\r' <"$scratch/appdata.txt")")
 link="$appdata/Microsoft/Windows/Start Menu/Programs/$title.lnk"
 [ -f "$link" ] || fail "no Start-menu entry at $link"
 if [ -f "$build/src/qiongzhi-cli.exe" ]; then
