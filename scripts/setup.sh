@@ -17,7 +17,7 @@ fi
 packages=(
   build-essential g++ cmake ninja-build pkg-config git ca-certificates
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libcurl4-openssl-dev nlohmann-json3-dev libboost-dev googletest libgtest-dev
+  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libboost-dev googletest libgtest-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32 wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
