@@ -1,6 +1,7 @@
 #pragma once
 // Threads with an owner: whoever starts work on a ThreadGroup joins it, at the latest when the
-// group goes. Nothing the program starts is detached, so no thread reports into freed memory.
+// group goes. Nothing started on a group is detached, so none of its threads reports into freed
+// memory.
 #include <functional>
 #include <mutex>
 #include <thread>
