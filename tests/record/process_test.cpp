@@ -1,6 +1,10 @@
 // The process service and the Tool runner with the real ffmpeg.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "media_fixture.h"
 #include "record/tool_runner.h"
 
@@ -88,6 +92,27 @@ TEST(Process, TheOutputEndsWithTheProgramThoughAChildHoldsIt) {
   EXPECT_EQ(p.wait(10000), 0);
   platform::terminate_process(holder);
 }
+
+#ifdef _WIN32
+// A child gets the handles named for it and no other: an inheritable pipe end that another part of
+// the program holds while a tool starts must not stay open for as long as that tool lives.
+TEST(Process, AChildInheritsOnlyTheHandlesNamedForIt) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read_end, &write_end, &inherit, 0));
+  platform::Process child;
+  ASSERT_TRUE(child.start(test::tool_options(QZ_OUTPUT_HOLDER, {"hold"})));
+  ::CloseHandle(write_end);
+  // With our write end closed the pipe has a writer left only if the child took a copy.
+  DWORD available = 0;
+  EXPECT_FALSE(::PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr))
+      << "the child inherited a handle that was not named for it";
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  child.terminate();
+  child.wait(10000);
+  ::CloseHandle(read_end);
+}
+#endif
 
 TEST(Process, AMissingProgramDoesNotStart) {
   platform::Process p;

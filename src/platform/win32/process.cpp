@@ -4,8 +4,11 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cwctype>
+#include <initializer_list>
 #include <mutex>
+#include <vector>
 
 #include "platform/win32/command_line.h"
 #include "platform/win32/wide.h"
@@ -13,9 +16,49 @@
 namespace qz::platform {
 namespace {
 
-// Handles are inherited only while this lock is held: a tool started at the same time by another
-// thread must not inherit the ends of our pipes, or our reader would never see the output end.
+// A child inherits the handles named for it and nothing else (an explicit handle list), so a tool
+// started at the same time by another thread never takes the ends of our pipes, or our reader
+// would never see the output end. The lock keeps the same promise where the system ignores the
+// list: our pipe ends are inheritable only while it is held.
 std::mutex g_start_mutex;
+
+// The attribute list that names the handles a child may inherit; empty when the system gives none.
+class InheritedHandles {
+ public:
+  explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (size == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                     handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      ::DeleteProcThreadAttributeList(list);
+      return;
+    }
+    list_ = list;
+  }
+  ~InheritedHandles() {
+    if (list_) ::DeleteProcThreadAttributeList(list_);
+  }
+  InheritedHandles(const InheritedHandles&) = delete;
+  InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+  LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+ private:
+  std::vector<HANDLE> handles_;  // the list points into this
+  std::vector<char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// The three standard handles once each: the list must not name a handle twice.
+std::vector<HANDLE> distinct_handles(std::initializer_list<HANDLE> handles) {
+  std::vector<HANDLE> out;
+  for (HANDLE h : handles)
+    if (h && h != INVALID_HANDLE_VALUE && std::find(out.begin(), out.end(), h) == out.end()) out.push_back(h);
+  return out;
+}
 
 void close_handle(HANDLE& h) {
   if (h && h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
@@ -92,17 +135,17 @@ bool Process::start(const ProcessOptions& options) {
     close_handle(out_write);
     return false;
   }
-  // What is not piped goes to the null device, opened inheritable for the child.
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+  // What is not piped goes to the null device, made inheritable for the child under the lock.
+  HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                              OPEN_EXISTING, 0, nullptr);
 
   std::wstring command_line = to_wide(windows_command_line(options.program, options.args));
   std::wstring folder =
       options.working_folder.empty() ? folder_of(program) : to_wide(options.working_folder);
 
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
+  STARTUPINFOEXW six{};
+  STARTUPINFOW& si = six.StartupInfo;
+  si.cb = sizeof six;
   si.dwFlags = STARTF_USESTDHANDLES;
   if (options.hidden_window) {
     si.dwFlags |= STARTF_USESHOWWINDOW;
@@ -111,11 +154,15 @@ bool Process::start(const ProcessOptions& options) {
   si.hStdInput = in_read ? in_read : nul;
   si.hStdOutput = out_write ? out_write : nul;
   si.hStdError = si.hStdOutput;
+  const InheritedHandles inherited(distinct_handles({si.hStdInput, si.hStdOutput, si.hStdError}));
+  six.lpAttributeList = inherited.list();
   DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+  if (six.lpAttributeList) flags |= EXTENDED_STARTUPINFO_PRESENT;
+  else si.cb = sizeof si;
   if (options.hidden_window) flags |= CREATE_NO_WINDOW;
-  // Its own process group: a Ctrl+C in our console reaches this program, which then stops its
-  // tools in order.
-  if (options.detached) flags |= CREATE_NEW_PROCESS_GROUP;
+  // Every child has a process group of its own: a Ctrl+C in our console reaches this program
+  // alone (never the browser or a tool directly), which then stops its tools in order.
+  flags |= CREATE_NEW_PROCESS_GROUP;
   HANDLE job = options.when_we_end == WhenWeEnd::kKeepRunning ? nullptr : children_job();
   // Suspended until it is in the job, so nothing it starts can slip out before.
   if (job) flags |= CREATE_SUSPENDED;
@@ -123,8 +170,8 @@ bool Process::start(const ProcessOptions& options) {
   BOOL ok;
   {
     std::lock_guard lock(g_start_mutex);
-    if (out_write) ::SetHandleInformation(out_write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    if (in_read) ::SetHandleInformation(in_read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    for (HANDLE h : {out_write, in_read, nul})
+      if (h && h != INVALID_HANDLE_VALUE) ::SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     ok = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &si, &pi);
     // The child has its copies now; ours go before anyone else may start a process.
