@@ -40,7 +40,7 @@ std::optional<double> parse_decimal(std::string_view s) {
   // seconds written back into our local playlist.
   constexpr double kLongestSensibleSeconds = 1e9;
   if (end == copy.c_str() || !std::isfinite(d) || d < 0 || d > kLongestSensibleSeconds) return std::nullopt;
-  return d;
+  return d == 0 ? 0.0 : d;  // "-0" is 0, and written back as such
 }
 
 struct AttributeValue {
