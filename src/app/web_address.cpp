@@ -24,55 +24,72 @@ std::optional<int> parse_port(std::string_view digits) {
   return port;
 }
 
-}  // namespace
+// The parts as views into the address, so the check alone (run on every address of a playlist)
+// copies nothing.
+struct AddressParts {
+  bool https = false;
+  bool user_info = false;
+  std::string_view host;
+  int port = 0;
+  std::string_view rest;
+};
 
-std::optional<WebAddress> parse_web_address(std::string_view address) {
+std::optional<AddressParts> split(std::string_view address) {
   if (has_blank_or_control(address)) return std::nullopt;
-  WebAddress out;
-  std::size_t rest;
+  AddressParts out;
+  std::size_t scheme_end;
   if (starts_with_ignoring_ascii_case(address, "http://")) {
-    out.scheme = "http";
     out.port = 80;
-    rest = 7;
+    scheme_end = 7;
   } else if (starts_with_ignoring_ascii_case(address, "https://")) {
-    out.scheme = "https";
+    out.https = true;
     out.port = 443;
-    rest = 8;
+    scheme_end = 8;
   } else {
     return std::nullopt;
   }
-  const std::string_view tail = address.substr(rest);
+  const std::string_view tail = address.substr(scheme_end);
   const std::size_t authority_end = std::min(tail.find_first_of("/?#"), tail.size());
   std::string_view authority = tail.substr(0, authority_end);
   if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
     out.user_info = true;
     authority.remove_prefix(at + 1);
   }
-  std::string_view host = authority;
+  out.host = authority;
+  std::optional<std::string_view> port;
   if (!authority.empty() && authority.front() == '[') {
     const std::size_t close = authority.find(']');
     if (close == std::string_view::npos) return std::nullopt;
-    host = authority.substr(0, close + 1);
+    out.host = authority.substr(0, close + 1);
     const std::string_view after = authority.substr(close + 1);
     if (!after.empty()) {
       if (after.front() != ':') return std::nullopt;
-      const auto port = parse_port(after.substr(1));
-      if (!port) return std::nullopt;
-      out.port = *port;
+      port = after.substr(1);
     }
   } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-    host = authority.substr(0, colon);
-    const auto port = parse_port(authority.substr(colon + 1));
-    if (!port) return std::nullopt;
-    out.port = *port;
+    out.host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
   }
-  if (host.empty()) return std::nullopt;
-  out.host = ascii_lower(host);
-  out.rest = std::string(tail.substr(authority_end));
+  if (port) {
+    const auto number = parse_port(*port);
+    if (!number) return std::nullopt;
+    out.port = *number;
+  }
+  if (out.host.empty()) return std::nullopt;
+  out.rest = tail.substr(authority_end);
   return out;
 }
 
-bool is_web_address(std::string_view address) { return parse_web_address(address).has_value(); }
+}  // namespace
+
+std::optional<WebAddress> parse_web_address(std::string_view address) {
+  const auto parts = split(address);
+  if (!parts) return std::nullopt;
+  return WebAddress{parts->https ? "https" : "http", parts->user_info, ascii_lower(parts->host), parts->port,
+                    std::string(parts->rest)};
+}
+
+bool is_web_address(std::string_view address) { return split(address).has_value(); }
 
 std::string shown_address(std::string_view address, std::size_t max_characters) {
   std::string shown;
