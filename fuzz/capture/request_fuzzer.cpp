@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string cdn = "https://replay.cdn.test";
   const std::string playlist = first_replay_playlist(input, cdn);
   if (!playlist.empty() && (playlist.rfind(cdn, 0) != 0 || playlist.size() <= cdn.size() + 5)) std::abort();
+  // Whatever the page wrote, an address it yields is on the CDN itself.
+  if (!playlist.empty() && !on_replay_cdn(playlist, cdn)) std::abort();
   statistics_address(input);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/text_util.h"
+#include "app/web_address.h"
 #include "capture/json_document.h"
 
 namespace qz::capture {
@@ -110,14 +111,47 @@ std::string statistics_address(std::string_view page_address) {
   return app::replace_all(page_address, "dashboard?", "sprite/obs/statistic/finish?");
 }
 
+bool on_replay_cdn(std::string_view address, std::string_view cdn_base) {
+  const auto cdn = app::parse_web_address(cdn_base);
+  const auto a = app::parse_web_address(address);
+  if (!cdn || !a || a->user_info || a->scheme != cdn->scheme || a->host != cdn->host || a->port != cdn->port)
+    return false;
+  // Under the base's own path, if it has one: "/cdn" holds "/cdn/x", not "/cdnx".
+  const std::string_view base_path = cdn->rest;
+  const std::string_view path = a->rest;
+  if (path.substr(0, base_path.size()) != base_path) return false;
+  return (!base_path.empty() && base_path.back() == '/') || (path.size() > base_path.size() && path[base_path.size()] == '/');
+}
+
 std::string first_replay_playlist(std::string_view body, std::string_view cdn_base) {
   if (cdn_base.empty()) return {};
-  const std::size_t base = body.find(cdn_base);
-  if (base == std::string_view::npos) return {};
-  const std::size_t from = base + cdn_base.size();
-  const std::size_t end = body.find(".m3u8", from);
-  if (end == std::string_view::npos || end == from) return {};
-  return std::string(cdn_base) + std::string(body.substr(from, end - from)) + ".m3u8";
+  // A page writes this body, so the base's text may begin a lookalike address (another host that
+  // starts with the same letters, or the base as a user name before "@"): each place where the
+  // base stands counts only when the whole address is on the CDN. The places may be millions in
+  // a hostile body, so each is looked at once: the ".m3u8" and the first byte no address holds
+  // (a blank, a control byte, a quote that ends the JSON text, a backslash) found after one place
+  // stay the ones after the next until it passes them.
+  const auto no_address_byte = [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 || u == 0x7F || c == '"' || c == '\\';
+  };
+  const bool base_ends_path = cdn_base.back() == '/';
+  std::size_t end = 0, stray = 0;
+  for (std::size_t base = body.find(cdn_base); base != std::string_view::npos; base = body.find(cdn_base, base + 1)) {
+    const std::size_t from = base + cdn_base.size();
+    if (end < from) end = body.find(".m3u8", from);
+    if (end == std::string_view::npos) return {};
+    if (end == from || end - base > app::kMaxWebAddressBytes) continue;
+    if (!base_ends_path && body[from] != '/') continue;  // ".evil.example", "@evil.example", ":8443"
+    if (stray < from) {
+      stray = from;
+      while (stray < body.size() && !no_address_byte(body[stray])) ++stray;
+    }
+    if (stray < end) continue;
+    std::string address = std::string(cdn_base) + std::string(body.substr(from, end - from)) + ".m3u8";
+    if (on_replay_cdn(address, cdn_base)) return address;
+  }
+  return {};
 }
 
 }  // namespace qz::capture

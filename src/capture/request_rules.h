@@ -64,7 +64,12 @@ std::string list_page_address(std::string_view live_host);
 std::string statistics_address(std::string_view page_address);
 
 // The first `cdn_base` in `body` and the first ".m3u8" after it: cdn_base + between + ".m3u8",
-// or "" when either is missing or nothing lies between.
+// or "" when either is missing or nothing lies between. Only an address on the CDN counts: one
+// that is not (see on_replay_cdn) is passed over for the next place the base stands.
 std::string first_replay_playlist(std::string_view body, std::string_view cdn_base);
+
+// True when `address` is on the replay CDN `cdn_base`: the same scheme, host and port exactly (no
+// subdomain, no other port), no user name before the host, and a path under the base's own.
+bool on_replay_cdn(std::string_view address, std::string_view cdn_base);
 
 }  // namespace qz::capture

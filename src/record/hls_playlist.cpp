@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "app/web_address.h"
+
 namespace qz::record {
 namespace {
 
@@ -38,34 +40,84 @@ std::optional<double> parse_decimal(std::string_view s) {
   // seconds written back into our local playlist.
   constexpr double kLongestSensibleSeconds = 1e9;
   if (end == copy.c_str() || !std::isfinite(d) || d < 0 || d > kLongestSensibleSeconds) return std::nullopt;
-  return d;
+  return d == 0 ? 0.0 : d;  // "-0" is 0, and written back as such
 }
 
-// "a=1,B="x,y",C=0x10" into its names and values, quotes taken off.
-std::map<std::string, std::string> parse_attributes(std::string_view text) {
-  std::map<std::string, std::string> out;
-  std::size_t i = 0;
+struct AttributeValue {
+  std::string text;  // quotes taken off
+  bool quoted = false;
+};
+using Attributes = std::map<std::string, AttributeValue>;
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::size_t skip_blanks(std::string_view text, std::size_t i) {
+  while (i < text.size() && is_blank(text[i])) ++i;
+  return i;
+}
+
+bool is_name_character(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// `NAME=value,NAME="quoted, value"` into its names and values; nothing when the list breaks the
+// grammar: a control byte anywhere, a name of other characters, a name given twice, a quote that
+// does not close or is followed by more than blanks before the next comma, a quote or blank
+// inside an unquoted value, an empty value or attribute. Blanks around names and separators are
+// forgiven, as servers write them.
+std::optional<Attributes> parse_attributes(std::string_view text) {
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u == 0x7F) return std::nullopt;
+  }
+  Attributes out;
+  std::size_t i = skip_blanks(text, 0);
   while (i < text.size()) {
-    const std::size_t eq = text.find('=', i);
-    if (eq == std::string_view::npos) break;
-    const std::string name(trim(text.substr(i, eq - i)));
-    std::size_t j = eq + 1;
-    std::string value;
-    if (j < text.size() && text[j] == '"') {
-      const std::size_t close = text.find('"', j + 1);
-      if (close == std::string_view::npos) break;
-      value = std::string(text.substr(j + 1, close - j - 1));
-      j = close + 1;
-      j = std::min(text.find(',', j), text.size());
+    const std::size_t name_start = i;
+    while (i < text.size() && is_name_character(text[i])) ++i;
+    const std::string name(text.substr(name_start, i - name_start));
+    i = skip_blanks(text, i);
+    if (name.empty() || i >= text.size() || text[i] != '=') return std::nullopt;
+    i = skip_blanks(text, i + 1);
+    AttributeValue value;
+    if (i < text.size() && text[i] == '"') {
+      const std::size_t close = text.find('"', i + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      value.text = std::string(text.substr(i + 1, close - i - 1));
+      value.quoted = true;
+      i = skip_blanks(text, close + 1);
     } else {
-      const std::size_t comma = std::min(text.find(',', j), text.size());
-      value = std::string(trim(text.substr(j, comma - j)));
-      j = comma;
+      const std::size_t start = i;
+      while (i < text.size() && text[i] != ',' && text[i] != '"' && !is_blank(text[i])) ++i;
+      value.text = std::string(text.substr(start, i - start));
+      i = skip_blanks(text, i);
+      if (value.text.empty()) return std::nullopt;
     }
-    out[name] = value;
-    i = j + 1;
+    if (!out.emplace(name, std::move(value)).second) return std::nullopt;
+    if (i == text.size()) break;
+    if (text[i] != ',') return std::nullopt;
+    i = skip_blanks(text, i + 1);
+    if (i == text.size()) return std::nullopt;  // a comma with nothing after it
   }
   return out;
+}
+
+const AttributeValue* find_attribute(const Attributes& attributes, const char* name) {
+  const auto it = attributes.find(name);
+  return it == attributes.end() ? nullptr : &it->second;
+}
+
+bool all_of(std::string_view text, bool (*ok)(char)) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), ok);
+}
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool is_method_character(char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'; }
+// What a key format may hold to be written back: "identity", "com.apple.streamingkeydelivery",
+// "urn:uuid:...", "1/2/5".
+bool is_plain_character(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == ':' ||
+         c == '/' || c == '-' || c == '_';
 }
 
 // "n[@o]"; without an offset the range follows the previous one of the same address.
@@ -142,16 +194,74 @@ std::string format_duration(double seconds) {
   return text;
 }
 
-// The key tag's attributes with the URI replaced by `uri`.
+// The key tag as ffmpeg gets it: each value checked when read, the URI ours.
 std::string key_line(const HlsKey& key, const std::string& uri) {
-  if (key.method == "NONE" || key.uri.empty()) return "#EXT-X-KEY:METHOD=NONE";
   std::string line = "#EXT-X-KEY:METHOD=" + key.method + ",URI=\"" + uri + "\"";
-  for (const auto& [name, value] : parse_attributes(key.attributes)) {
-    if (name == "METHOD" || name == "URI") continue;
-    const bool quoted = name == "KEYFORMAT" || name == "KEYFORMATVERSIONS";
-    line += "," + name + "=" + (quoted ? "\"" + value + "\"" : value);
-  }
+  if (!key.iv.empty()) line += ",IV=0x" + key.iv;
+  if (!key.keyformat.empty()) line += ",KEYFORMAT=\"" + key.keyformat + "\"";
+  if (!key.keyformat_versions.empty()) line += ",KEYFORMATVERSIONS=\"" + key.keyformat_versions + "\"";
   return line;
+}
+
+// What an EXT-X-KEY says: a key, none (METHOD=NONE), or a refusal of the playlist.
+enum class KeyTag { Key, NoKey, Bad };
+
+KeyTag read_key(const Attributes& attributes, HlsKey& key, std::string& reference) {
+  const AttributeValue* method = find_attribute(attributes, "METHOD");
+  if (!method || method->quoted || !all_of(method->text, is_method_character)) return KeyTag::Bad;
+  if (method->text == "NONE") return KeyTag::NoKey;
+  const AttributeValue* uri = find_attribute(attributes, "URI");
+  if (!uri || !uri->quoted || uri->text.empty()) return KeyTag::Bad;
+  key.method = method->text;
+  reference = uri->text;
+  if (const AttributeValue* iv = find_attribute(attributes, "IV")) {
+    const std::string_view t = iv->text;
+    // A 128-bit number: at most 32 hex digits.
+    if (iv->quoted || t.size() < 3 || t.size() > 34 || t[0] != '0' || (t[1] != 'x' && t[1] != 'X') ||
+        !all_of(t.substr(2), is_hex_digit))
+      return KeyTag::Bad;
+    key.iv = std::string(t.substr(2));
+  }
+  for (const auto& [name, field] : {std::pair{"KEYFORMAT", &key.keyformat}, std::pair{"KEYFORMATVERSIONS", &key.keyformat_versions}}) {
+    const AttributeValue* value = find_attribute(attributes, name);
+    if (!value) continue;
+    if (!value->quoted) return KeyTag::Bad;
+    if (all_of(value->text, is_plain_character)) *field = value->text;
+  }
+  return KeyTag::Key;
+}
+
+// Address checks and the bounds, kept while one playlist is read.
+class AddressBudget {
+ public:
+  // The reference made absolute, or nothing (and the playlist's refusal set) when it may not be
+  // fetched.
+  std::optional<std::string> resolve(HlsPlaylist& playlist, const std::string& base, std::string_view reference) {
+    if (reference.size() > kMaxAddressBytes) return refuse(playlist, HlsPlaylist::Refusal::TooLarge);
+    std::string address = resolve_address(base, std::string(reference));
+    if (address.size() > kMaxAddressBytes || address.size() > kMaxAllAddressBytes - used_)
+      return refuse(playlist, HlsPlaylist::Refusal::TooLarge);
+    if (!app::is_web_address(address)) {
+      playlist.refused_address = std::move(address);
+      return refuse(playlist, HlsPlaylist::Refusal::UnsupportedAddress);
+    }
+    used_ += address.size();
+    return address;
+  }
+
+ private:
+  static std::nullopt_t refuse(HlsPlaylist& playlist, HlsPlaylist::Refusal why) {
+    playlist.refusal = why;
+    return std::nullopt;
+  }
+  std::size_t used_ = 0;
+};
+
+template <class T>
+bool room_for_one_more(HlsPlaylist& playlist, const std::vector<T>& list) {
+  if (list.size() < kMaxPlaylistEntries) return true;
+  playlist.refusal = HlsPlaylist::Refusal::TooLarge;
+  return false;
 }
 
 }  // namespace
@@ -193,29 +303,37 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
   if (!starts_with(text, "#EXTM3U")) return playlist;
   playlist.kind = HlsPlaylist::Kind::Media;
 
+  AddressBudget budget;
   double duration = -1;
   std::optional<HlsByteRange> range;
   bool discontinuity = false;
   int key = -1, map = -1;
   std::optional<std::uint64_t> variant_bandwidth;
+  bool variants_announced = false;
   std::map<std::string, std::uint64_t> range_ends;  // where the last range of each address ended
   double start = 0;
+  const auto bad_attributes = [&] { playlist.refusal = HlsPlaylist::Refusal::BadAttributes; };
 
   std::size_t pos = 0;
-  while (pos < text.size()) {
+  while (pos < text.size() && playlist.refusal == HlsPlaylist::Refusal::None) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view line = trim(text.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty()) continue;
     if (line[0] != '#') {
-      const std::string uri = resolve_address(address, std::string(line));
       if (variant_bandwidth) {
-        playlist.variants.push_back({uri, *variant_bandwidth});
+        if (!room_for_one_more(playlist, playlist.variants)) break;
+        auto uri = budget.resolve(playlist, address, line);
+        if (!uri) break;
+        playlist.variants.push_back({std::move(*uri), *variant_bandwidth});
         variant_bandwidth.reset();
       } else if (duration >= 0) {
+        if (!room_for_one_more(playlist, playlist.segments)) break;
+        auto uri = budget.resolve(playlist, address, line);
+        if (!uri) break;
         HlsSegment segment;
-        segment.uri = uri;
+        segment.uri = std::move(*uri);
         segment.duration = duration;
         segment.key = key;
         segment.map = map;
@@ -223,7 +341,7 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
         segment.start = start;
         if (range) {
           segment.range = range;
-          range_ends[uri] = range->offset + range->length;
+          range_ends[segment.uri] = range->offset + range->length;
         }
         start += duration;
         playlist.segments.push_back(std::move(segment));
@@ -259,37 +377,61 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
       playlist.version = static_cast<int>(std::min<std::uint64_t>(parse_number(value).value_or(0), 100));
     } else if (tag == "#EXT-X-KEY") {
       const auto attributes = parse_attributes(value);
-      HlsKey k;
-      const auto method = attributes.find("METHOD");
-      k.method = method == attributes.end() ? "NONE" : method->second;
-      if (const auto uri = attributes.find("URI"); uri != attributes.end() && k.method != "NONE")
-        k.uri = resolve_address(address, uri->second);
-      k.attributes = std::string(value);
-      if (k.method == "NONE") {
-        key = -1;
-      } else {
-        playlist.keys.push_back(std::move(k));
-        key = static_cast<int>(playlist.keys.size()) - 1;
+      if (!attributes) {
+        bad_attributes();
+        break;
       }
+      HlsKey k;
+      std::string reference;
+      const KeyTag read = read_key(*attributes, k, reference);
+      if (read == KeyTag::Bad) {
+        bad_attributes();
+        break;
+      }
+      if (read == KeyTag::NoKey) {
+        key = -1;
+        continue;
+      }
+      if (!room_for_one_more(playlist, playlist.keys)) break;
+      auto uri = budget.resolve(playlist, address, reference);
+      if (!uri) break;
+      k.uri = std::move(*uri);
+      playlist.keys.push_back(std::move(k));
+      key = static_cast<int>(playlist.keys.size()) - 1;
     } else if (tag == "#EXT-X-MAP") {
       const auto attributes = parse_attributes(value);
-      const auto uri = attributes.find("URI");
-      if (uri == attributes.end()) continue;
-      HlsMap m;
-      m.uri = resolve_address(address, uri->second);
-      if (const auto r = attributes.find("BYTERANGE"); r != attributes.end()) {
-        m.range = parse_range(r->second, 0);
-        if (!m.range) continue;
+      const AttributeValue* uri = attributes ? find_attribute(*attributes, "URI") : nullptr;
+      if (!uri || !uri->quoted || uri->text.empty()) {
+        bad_attributes();
+        break;
       }
+      HlsMap m;
+      if (const AttributeValue* r = find_attribute(*attributes, "BYTERANGE")) {
+        m.range = r->quoted ? parse_range(r->text, 0) : std::nullopt;
+        if (!m.range) {
+          bad_attributes();
+          break;
+        }
+      }
+      if (!room_for_one_more(playlist, playlist.maps)) break;
+      auto absolute = budget.resolve(playlist, address, uri->text);
+      if (!absolute) break;
+      m.uri = std::move(*absolute);
       playlist.maps.push_back(std::move(m));
       map = static_cast<int>(playlist.maps.size()) - 1;
     } else if (tag == "#EXT-X-STREAM-INF") {
-      playlist.kind = HlsPlaylist::Kind::Master;
       const auto attributes = parse_attributes(value);
-      const auto bandwidth = attributes.find("BANDWIDTH");
-      variant_bandwidth = bandwidth == attributes.end() ? 0 : parse_number(bandwidth->second).value_or(0);
+      if (!attributes) {
+        bad_attributes();
+        break;
+      }
+      variants_announced = true;
+      const AttributeValue* bandwidth = find_attribute(*attributes, "BANDWIDTH");
+      variant_bandwidth = bandwidth ? parse_number(bandwidth->text).value_or(0) : 0;
     }
   }
+  if (playlist.refusal == HlsPlaylist::Refusal::None && variants_announced && playlist.variants.empty())
+    playlist.refusal = HlsPlaylist::Refusal::NoAddress;
   if (!playlist.variants.empty()) playlist.kind = HlsPlaylist::Kind::Master;
   return playlist;
 }
@@ -336,6 +478,15 @@ std::string local_playlist(const HlsPlaylist& playlist, const std::function<std:
   }
   out += "#EXT-X-ENDLIST\n";
   return out;
+}
+
+bool readable_as_file(const std::string& local_name) {
+  // The extensions every ffmpeg takes from a file without -allowed_extensions.
+  static const char* const kMedia[] = {"ts", "m4s", "mp4", "m4a", "m4v", "aac"};
+  const std::size_t dot = local_name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string ext = local_name.substr(dot + 1);
+  return std::any_of(std::begin(kMedia), std::end(kMedia), [&](const char* m) { return ext == m; });
 }
 
 std::optional<std::string> local_file_address(const std::string& absolute_path) {

@@ -3,12 +3,20 @@
 // playlist (segments with their keys, init sections, byte ranges and discontinuities), every
 // address made absolute against the playlist's own. And writing the playlist ffmpeg is given
 // instead, whose segments, keys and init sections are our own local copies.
+//
+// A playlist comes from a server we do not trust. It is read strictly and within bounds: an
+// address that is not http or https, a tag whose attributes break the grammar, or more than the
+// bounds below refuse the whole playlist before anything it names is fetched. ffmpeg's playlist is
+// written from the parsed values alone, never from the server's text.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/web_address.h"
 
 namespace qz::record {
 
@@ -17,12 +25,20 @@ struct HlsByteRange {
   std::uint64_t offset = 0;
 };
 
-// One EXT-X-KEY. `attributes` is the tag's text after the colon, URI included, so what ffmpeg
-// needs besides the key (IV, KEYFORMAT) is passed on as the server wrote it.
+// The most segments (and, each, keys, init sections and variants) a playlist may name, the longest
+// address, and the most address bytes in all: a replay of several days stays well within them, and
+// a playlist past them could make the 32-bit program run out of memory.
+inline constexpr std::size_t kMaxPlaylistEntries = 200000;
+inline constexpr std::size_t kMaxAddressBytes = app::kMaxWebAddressBytes;
+inline constexpr std::size_t kMaxAllAddressBytes = 128u << 20;
+
+// One EXT-X-KEY that encrypts (METHOD=NONE is no key), with what ffmpeg needs to use it.
 struct HlsKey {
-  std::string method;  // "NONE", "AES-128", ...
-  std::string uri;     // absolute; empty for NONE
-  std::string attributes;
+  std::string method;             // "AES-128", "SAMPLE-AES", ...: capitals, digits and "-"
+  std::string uri;                // absolute
+  std::string iv;                 // the hex digits after "0x" as written, "" when none
+  std::string keyformat;          // "" when none, or when not plain text
+  std::string keyformat_versions;  // the same
 };
 
 // One EXT-X-MAP: an init section every later segment needs first.
@@ -47,8 +63,20 @@ struct HlsVariant {
 };
 
 struct HlsPlaylist {
+  // Master: it names at least one variant. Media: anything else that starts as HLS does.
   enum class Kind { NotHls, Master, Media };
   Kind kind = Kind::NotHls;
+  // Why nothing of the playlist may be fetched. Once set, reading stopped there: the playlist's
+  // lists hold only what came before.
+  enum class Refusal {
+    None,
+    TooLarge,            // past the bounds above
+    UnsupportedAddress,  // `refused_address` is not http or https (or holds a blank or control byte)
+    BadAttributes,       // a tag's attribute list breaks the grammar, or lacks what it needs
+    NoAddress,           // variants announced, none with an address
+  };
+  Refusal refusal = Refusal::None;
+  std::string refused_address;
   std::vector<HlsVariant> variants;  // master
   std::vector<HlsSegment> segments;  // media, in playing order
   std::vector<HlsKey> keys;
@@ -64,7 +92,8 @@ struct HlsPlaylist {
 };
 
 // Reads `text` (the playlist's body) fetched from `address`. Text that does not start with
-// "#EXTM3U" is NotHls. Unknown tags are skipped; a malformed known tag is skipped too.
+// "#EXTM3U" is NotHls. Unknown tags are skipped; a known tag whose attribute list breaks the
+// grammar refuses the playlist (a malformed EXTINF duration is read as 0).
 HlsPlaylist parse_playlist(std::string_view text, const std::string& address);
 
 // `reference` resolved against `base` as a browser does: absolute addresses stay, "//host/x",
@@ -76,12 +105,17 @@ std::string local_segment_name(const HlsPlaylist& playlist, std::size_t index);
 std::string local_key_name(std::size_t index);
 std::string local_map_name(const HlsPlaylist& playlist, std::size_t index);
 
-// The media playlist ffmpeg reads: the same segments, durations, discontinuities and key
-// attributes, with every address replaced by `local_base` + its local name, and byte ranges
-// dropped (each local copy holds just its range).
+// The media playlist ffmpeg reads: the same segments, durations, discontinuities and keys (method,
+// IV, plain key format), with every address replaced by `local_base` + its local name, and byte
+// ranges dropped (each local copy holds just its range). Every line is made here from parsed
+// values; nothing of the server's text is copied.
 std::string local_playlist(const HlsPlaylist& playlist, const std::string& local_base);
 // The same with each part's address chosen by `address_of(local name)`.
 std::string local_playlist(const HlsPlaylist& playlist, const std::function<std::string(const std::string&)>& address_of);
+
+// True for a local name that every ffmpeg opens as a file without being told to allow any
+// extension: a segment or init section with a media extension (a key never is).
+bool readable_as_file(const std::string& local_name);
 
 // The address under which ffmpeg reads a local file named in a playlist it got over HTTP, when it
 // has one: "file://" and the absolute path. A Windows path has none (an older ffmpeg takes

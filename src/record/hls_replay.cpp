@@ -7,11 +7,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "app/web_address.h"
 #include "platform/fs.h"
 #include "platform/loopback_server.h"
 #include "platform/process.h"
@@ -37,6 +39,11 @@ constexpr int kTries = 3;
 constexpr std::chrono::milliseconds kBackOff[] = {500ms, 1500ms};
 constexpr const char* kPlaylistName = "index.m3u8";
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// The most a part may hold: a key is 16 bytes, an init section a few KB, a segment a few MB. A
+// server that sends more (with or without a Content-Length) is not sending that part.
+constexpr std::uint64_t kKeyLimit = 1024;
+constexpr std::uint64_t kInitSectionLimit = 16u << 20;
+constexpr std::uint64_t kSegmentLimit = 1u << 30;
 
 // ---- the playlist --------------------------------------------------------------------------
 
@@ -95,12 +102,24 @@ PlaylistFetch fetch_playlist(const std::string& address) {
 
 enum class ItemState { Waiting, Fetching, Done, Failed };
 
+enum class ItemKind { Key, InitSection, Segment };
+
 struct Item {
-  std::string url;
+  const std::string* url;  // the playlist's own copy
   std::optional<HlsByteRange> range;
   std::string name;  // the local file name, as ffmpeg asks for it
   std::size_t segment = kNone;  // index in the playlist's segments, kNone for a key or init section
+  ItemKind kind = ItemKind::Segment;
 };
+
+std::uint64_t size_limit(ItemKind kind) {
+  switch (kind) {
+    case ItemKind::Key: return kKeyLimit;
+    case ItemKind::InitSection: return kInitSectionLimit;
+    case ItemKind::Segment: return kSegmentLimit;
+  }
+  return 0;
+}
 
 // Held by a shared pointer: the job's stop handler may still be called while the run ends.
 struct Download {
@@ -114,6 +133,8 @@ struct Download {
   std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   std::vector<ItemState> states;
+  std::vector<bool> too_large;      // refused for its size: not tried again
+  std::shared_ptr<const std::string> ffmpeg_playlist;  // made at the first request, then kept
   std::size_t next = 0;             // the next item a worker takes
   std::size_t done_segments = 0;
   bool closing = false;             // workers leave; waiting readers are answered
@@ -153,26 +174,43 @@ struct Download {
   // the server, whose answers wait for the download. Only the leading run, because a stop keeps
   // what arrived in order from the start: every segment the server answers empty after a stop
   // must come after the ones ffmpeg reads by itself.
-  std::string playlist_for_ffmpeg() {
-    std::lock_guard lock(mutex);
-    std::size_t run_end = 0;  // items before this index are whole
-    while (run_end < items.size() && states[run_end] == ItemState::Done) ++run_end;
-    return local_playlist(*playlist, [&](const std::string& name) {
+  //
+  // Made once, at the first request, outside the lock (a long replay's playlist is megabytes),
+  // and kept: what it names by file stays on disk, and a later stop only cuts after that run.
+  std::shared_ptr<const std::string> playlist_for_ffmpeg() {
+    std::vector<bool> here(items.size(), false);
+    {
+      std::lock_guard lock(mutex);
+      if (ffmpeg_playlist) return ffmpeg_playlist;
+      bool in_run = !stopped;
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        const bool done = states[i] == ItemState::Done;
+        in_run = in_run && done;
+        here[i] = !stopped && done && (items[i].segment == kNone || in_run);
+      }
+    }
+    auto text = std::make_shared<const std::string>(local_playlist(*playlist, [&](const std::string& name) {
       const auto it = by_name.find(name);
-      const bool here = it != by_name.end() && states[it->second] == ItemState::Done &&
-                        (items[it->second].segment == kNone || it->second < run_end);
-      const auto file = here && !stopped ? local_file_address(path_of(items[it->second])) : std::nullopt;
+      const bool on_disk = it != by_name.end() && here[it->second] && readable_as_file(name);
+      const auto file = on_disk ? local_file_address(path_of(items[it->second])) : std::nullopt;
       return file ? *file : local_base + name;
-    });
+    }));
+    std::lock_guard lock(mutex);
+    if (!ffmpeg_playlist) ffmpeg_playlist = std::move(text);
+    return ffmpeg_playlist;
   }
 };
 
-// One try at one item into its file; true when the file is whole under its name.
-bool fetch_item(platform::DownloadSession& session, Download& d, const Item& item) {
+enum class Fetched { Whole, Failed, TooLarge };
+
+// One try at one item into its file; Whole when the file is whole under its name.
+Fetched fetch_item(platform::DownloadSession& session, Download& d, const Item& item) {
+  const std::uint64_t limit = size_limit(item.kind);
+  if (item.range && item.range->length > limit) return Fetched::TooLarge;
   const std::string path = d.path_of(item);
   const std::string temp = path + ".part";
   platform::File file;
-  if (!file.open(temp, platform::File::Mode::Truncate)) return false;
+  if (!file.open(temp, platform::File::Mode::Truncate)) return Fetched::Failed;
   std::string headers = kHeaders;
   std::uint64_t expected = 0;
   bool know_length = false;
@@ -183,7 +221,7 @@ bool fetch_item(platform::DownloadSession& session, Download& d, const Item& ite
     know_length = true;
   }
   std::uint64_t written = 0;
-  bool bad = false;
+  bool bad = false, too_large = false;
   platform::DownloadSession::Callbacks callbacks;
   callbacks.on_reply = [&](const platform::DownloadReply& reply) {
     if (item.range) {
@@ -195,12 +233,15 @@ bool fetch_item(platform::DownloadSession& session, Download& d, const Item& ite
       if (reply.content_length) {
         expected = *reply.content_length;
         know_length = true;
+        too_large = !bad && expected > limit;
+        bad = bad || too_large;
       }
     }
     return !bad;
   };
   callbacks.on_data = [&](const char* data, std::size_t n) {
-    if ((know_length && written + n > expected) || !file.append(data, n)) {
+    if (written + n > limit) too_large = true;
+    if (too_large || (know_length && written + n > expected) || !file.append(data, n)) {
       bad = true;
       return false;
     }
@@ -212,15 +253,34 @@ bool fetch_item(platform::DownloadSession& session, Download& d, const Item& ite
     std::lock_guard lock(d.mutex);
     return d.closing;
   };
-  const platform::FetchOutcome outcome = session.fetch(item.url, headers, callbacks);
+  const platform::FetchOutcome outcome = session.fetch(*item.url, headers, callbacks);
   file.close();
   const bool whole = !bad && outcome == platform::FetchOutcome::Complete && (!know_length || written == expected);
   if (!whole || !platform::rename_replacing(temp, path)) {
     d.bytes -= written;
     platform::remove_file(temp);
-    return false;
+    return too_large ? Fetched::TooLarge : Fetched::Failed;
   }
-  return true;
+  return Fetched::Whole;
+}
+
+// One item to its end: tried up to three times, unless refused for its size or the download is
+// closing. A failure of memory or any other exception fails the item, never the program.
+Fetched fetch_with_retries(platform::DownloadSession& session, Download& d, std::size_t i) {
+  Fetched result = Fetched::Failed;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    if (attempt > 0) {
+      std::unique_lock lock(d.mutex);
+      if (d.changed.wait_for(lock, kBackOff[attempt - 1], [&] { return d.closing; })) break;
+    }
+    try {
+      result = fetch_item(session, d, d.items[i]);
+    } catch (const std::exception&) {
+      result = Fetched::Failed;
+    }
+    if (result != Fetched::Failed) break;
+  }
+  return result;
 }
 
 void run_worker(Download& d) {
@@ -233,17 +293,11 @@ void run_worker(Download& d) {
       i = d.next++;
       d.states[i] = ItemState::Fetching;
     }
-    bool ok = false;
-    for (int attempt = 0; attempt < kTries && !ok; ++attempt) {
-      if (attempt > 0) {
-        std::unique_lock lock(d.mutex);
-        if (d.changed.wait_for(lock, kBackOff[attempt - 1], [&] { return d.closing; })) break;
-      }
-      ok = fetch_item(session, d, d.items[i]);
-    }
+    const Fetched result = fetch_with_retries(session, d, i);
     std::lock_guard lock(d.mutex);
-    d.states[i] = ok ? ItemState::Done : ItemState::Failed;
-    if (ok && d.items[i].segment != kNone) ++d.done_segments;
+    d.states[i] = result == Fetched::Whole ? ItemState::Done : ItemState::Failed;
+    d.too_large[i] = result == Fetched::TooLarge;
+    if (result == Fetched::Whole && d.items[i].segment != kNone) ++d.done_segments;
     d.changed.notify_all();
   }
 }
@@ -254,7 +308,7 @@ platform::LocalReply answer(Download& d, const std::string& path) {
   const std::string name = path.empty() ? path : path.substr(1);
   if (name == kPlaylistName) {
     reply.content_type = "application/vnd.apple.mpegurl";
-    reply.body = d.playlist_for_ffmpeg();
+    reply.body = *d.playlist_for_ffmpeg();
     return reply;
   }
   const auto it = d.by_name.find(name);
@@ -273,15 +327,27 @@ platform::LocalReply answer(Download& d, const std::string& path) {
   return reply;
 }
 
+// The same, for the server's threads: an answer that cannot be made (no memory for it) is an
+// error to ffmpeg, never an exception on the server's thread.
+platform::LocalReply answer_or_error(Download& d, const std::string& path) {
+  try {
+    return answer(d, path);
+  } catch (const std::exception&) {
+    return {503, "text/plain", "unavailable", ""};
+  }
+}
+
 void build_items(Download& d, const HlsPlaylist& playlist) {
+  d.items.reserve(playlist.keys.size() + playlist.maps.size() + playlist.segments.size());
   for (std::size_t k = 0; k < playlist.keys.size(); ++k)
-    d.items.push_back({playlist.keys[k].uri, std::nullopt, local_key_name(k), kNone});
+    d.items.push_back({&playlist.keys[k].uri, std::nullopt, local_key_name(k), kNone, ItemKind::Key});
   for (std::size_t m = 0; m < playlist.maps.size(); ++m)
-    d.items.push_back({playlist.maps[m].uri, playlist.maps[m].range, local_map_name(playlist, m), kNone});
+    d.items.push_back({&playlist.maps[m].uri, playlist.maps[m].range, local_map_name(playlist, m), kNone, ItemKind::InitSection});
   for (std::size_t s = 0; s < playlist.segments.size(); ++s)
-    d.items.push_back({playlist.segments[s].uri, playlist.segments[s].range, local_segment_name(playlist, s), s});
+    d.items.push_back({&playlist.segments[s].uri, playlist.segments[s].range, local_segment_name(playlist, s), s, ItemKind::Segment});
   for (std::size_t i = 0; i < d.items.size(); ++i) d.by_name[d.items[i].name] = i;
   d.states.assign(d.items.size(), ItemState::Waiting);
+  d.too_large.assign(d.items.size(), false);
   d.segment_count = playlist.segments.size();
 }
 
@@ -298,7 +364,7 @@ class ProgressTicker {
     }
     changed_.notify_all();
     thread_.join();
-    show();  // the last state, whatever the second
+    show_if_possible();  // the last state, whatever the second
   }
 
  private:
@@ -306,8 +372,15 @@ class ProgressTicker {
     std::unique_lock lock(mutex_);
     while (!changed_.wait_for(lock, 1s, [this] { return finished_; })) {
       lock.unlock();
-      show();
+      show_if_possible();
       lock.lock();
+    }
+  }
+  // A second without memory for the line skips that second's line.
+  void show_if_possible() {
+    try {
+      show();
+    } catch (const std::exception&) {
     }
   }
   void show() {
@@ -356,8 +429,23 @@ void remove_segment_folder(const Download& d) {
   platform::remove_empty_directory(d.folder);
 }
 
-// The closing lines: each gap with its time range, and after a stop how much was kept.
+// A key or init section that could not be had: every segment after it is lost with it.
+std::string missing_part_text(const Item& item, bool too_large) {
+  const std::string address = app::shown_address(*item.url);
+  if (item.kind == ItemKind::Key)
+    return too_large ? "回放密钥大于 1 KiB，已拒绝：" + address : "回放密钥无法下载：" + address;
+  if (item.kind == ItemKind::InitSection)
+    return too_large ? "回放初始化分段大于 16 MiB，已拒绝：" + address : "回放初始化分段无法下载：" + address;
+  return "回放分段大于 1 GiB，已拒绝：" + address;
+}
+
+// The closing lines: each missing key or init section, each part refused for its size, each gap
+// with its time range, and after a stop how much was kept.
 void report_end(const Download& d, const HlsPlaylist& playlist, const LineCallback& line) {
+  for (std::size_t i = 0; i < d.items.size(); ++i) {
+    const bool missing_part = d.items[i].segment == kNone && d.states[i] == ItemState::Failed;
+    if (missing_part || d.too_large[i]) line(missing_part_text(d.items[i], d.too_large[i]));
+  }
   std::size_t gaps = 0;
   const std::size_t kept_until = d.stopped ? d.cut : d.segment_count;
   for (std::size_t i = 0; i < d.items.size(); ++i) {
@@ -376,11 +464,11 @@ void report_end(const Download& d, const HlsPlaylist& playlist, const LineCallba
   }
 }
 
-// How ffmpeg reads our playlist: the parts it names by file are ours (any extension: a key, or a
-// segment a CDN serves under an image's name), and may be decrypted.
+// How ffmpeg reads our playlist: from our loopback server, or from our own files for the parts it
+// names by file (only media extensions ffmpeg takes by default; keys and any other name come
+// through the server), and may decrypt them. Nothing else: every line of the playlist is ours.
 const std::vector<std::string>& local_input_options() {
-  static const std::vector<std::string> options = {"-allowed_extensions", "ALL", "-protocol_whitelist",
-                                                   "file,http,tcp,crypto"};
+  static const std::vector<std::string> options = {"-protocol_whitelist", "file,http,tcp,crypto"};
   return options;
 }
 
@@ -445,47 +533,98 @@ std::string segment_folder_of(const std::string& target) {
   return stem + ".segments";
 }
 
-HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, app::WindowModel& window,
-                                const LineCallback& line) {
-  if (request.address.rfind("http://", 0) != 0 && request.address.rfind("https://", 0) != 0)
-    return HlsReplayOutcome::NotForUs;
-  PlaylistFetch fetched = fetch_playlist(request.address);
-  if (fetched.result == PlaylistFetch::NotHls) return HlsReplayOutcome::NotForUs;
-  std::string address = request.address;
-  HlsPlaylist playlist;
+namespace {
+
+// The line that says why a playlist is refused; "" when it is not.
+std::string refusal_text(const HlsPlaylist& playlist, const std::string& address) {
+  switch (playlist.refusal) {
+    case HlsPlaylist::Refusal::None: return {};
+    case HlsPlaylist::Refusal::TooLarge: return "回放列表过大";
+    case HlsPlaylist::Refusal::UnsupportedAddress:
+      return "回放列表含有不支持的地址：" + app::shown_address(playlist.refused_address);
+    case HlsPlaylist::Refusal::BadAttributes: return "回放列表无法读取（标签属性不合规范）：" + address;
+    case HlsPlaylist::Refusal::NoAddress: return "回放列表没有可下载的地址";
+  }
+  return {};
+}
+
+enum class Reading { Download, NotForUs, Refused };
+
+// The media playlist of the replay at `address` (through the master's best variant), or the
+// line that says why there is none. Nothing a playlist names is fetched before it is read whole
+// and found sound.
+Reading read_replay_playlist(const std::string& request_address, HlsPlaylist& playlist, std::string& why_not) {
+  PlaylistFetch fetched = fetch_playlist(request_address);
+  if (fetched.result == PlaylistFetch::NotHls) return Reading::NotForUs;
+  std::string address = request_address;
   if (fetched.result == PlaylistFetch::Ok) {
     playlist = parse_playlist(fetched.body, address);
+    if (why_not = refusal_text(playlist, address); !why_not.empty()) return Reading::Refused;
     if (playlist.kind == HlsPlaylist::Kind::Master) {
-      const auto best = playlist.best_variant();
-      address = best->uri;
+      address = playlist.best_variant()->uri;  // a master has a variant
       fetched = fetch_playlist(address);
       playlist = fetched.result == PlaylistFetch::Ok ? parse_playlist(fetched.body, address) : HlsPlaylist{};
+      if (why_not = refusal_text(playlist, address); !why_not.empty()) return Reading::Refused;
       if (fetched.result == PlaylistFetch::NotHls) fetched.why = "所选清晰度的地址不是播放列表";
       else if (playlist.kind == HlsPlaylist::Kind::Master) fetched.why = "所选清晰度又是一个总列表";
     }
   }
   if (fetched.result == PlaylistFetch::Ok && playlist.kind == HlsPlaylist::Kind::Media) {
     // Still live: only ffmpeg knows how to follow a growing playlist.
-    if (!playlist.ended) return HlsReplayOutcome::NotForUs;
+    if (!playlist.ended) return Reading::NotForUs;
     if (playlist.segments.empty()) fetched.why = "列表里没有视频分段";
   } else if (fetched.why.empty()) {
     fetched.why = "不是可用的播放列表";
   }
-  if (!fetched.why.empty()) {
-    line("回放列表无法读取（" + fetched.why + "）：" + address);
+  if (fetched.why.empty()) return Reading::Download;
+  why_not = "回放列表无法读取（" + fetched.why + "）：" + address;
+  return Reading::Refused;
+}
+
+// The workers, closed and joined on every way out of the download, an exception's too.
+struct Workers {
+  explicit Workers(Download& download) : d(download) {}
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+  ~Workers() { join(); }
+  void join() {
+    d.close();
+    for (std::thread& w : threads)
+      if (w.joinable()) w.join();
+  }
+  Download& d;
+  std::vector<std::thread> threads;
+};
+
+}  // namespace
+
+HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, app::WindowModel& window,
+                                const LineCallback& line) {
+  if (request.address.rfind("http://", 0) != 0 && request.address.rfind("https://", 0) != 0)
+    return HlsReplayOutcome::NotForUs;
+  HlsPlaylist playlist;
+  auto d = std::make_shared<Download>();
+  try {
+    std::string why_not;
+    const Reading reading = read_replay_playlist(request.address, playlist, why_not);
+    if (reading == Reading::NotForUs) return HlsReplayOutcome::NotForUs;
+    if (reading == Reading::Refused) {
+      line(why_not);
+      return HlsReplayOutcome::Finished;
+    }
+    d->folder = segment_folder_of(request.target);
+    d->playlist = &playlist;
+    build_items(*d, playlist);
+  } catch (const std::bad_alloc&) {
+    line("内存不足，回放列表无法读取");
     return HlsReplayOutcome::Finished;
   }
-
-  auto d = std::make_shared<Download>();
-  d->folder = segment_folder_of(request.target);
-  d->playlist = &playlist;
-  build_items(*d, playlist);
   if (!platform::make_directories(d->folder)) {
     line("无法建立分段文件夹：" + d->folder);
     return HlsReplayOutcome::Finished;
   }
   platform::LoopbackServer server;
-  if (!server.start([d](const std::string& path) { return answer(*d, path); })) {
+  if (!server.start([d](const std::string& path) { return answer_or_error(*d, path); })) {
     line("无法启动本机转发，改用 ffmpeg 直接下载");
     platform::remove_empty_directory(d->folder);
     return HlsReplayOutcome::NotForUs;
@@ -493,16 +632,17 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
   const std::string local_base = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
   d->local_base = local_base;
 
-  std::vector<std::thread> workers;
+  Workers workers(*d);
   const std::size_t count = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(request.connections, 1)), 1, d->items.size());
+  workers.threads.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     try {
-      workers.emplace_back([d] { run_worker(*d); });
+      workers.threads.emplace_back([d] { run_worker(*d); });
     } catch (const std::system_error&) {
       break;  // fewer connections; at least none is fine too, the answers then say "not found"
     }
   }
-  if (workers.empty()) d->close();
+  if (workers.threads.empty()) d->close();
 
   job.set_stop_handler([d] { d->stop(); });
   if (job.stop_requested()) d->stop();
@@ -512,7 +652,7 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
     run_tool_unfinished(job, remux_command(request, local_base + kPlaylistName), line);
     d->close();  // the file's ffmpeg has gone: nothing waits for the rest
     preview.end();
-    for (std::thread& w : workers) w.join();
+    workers.join();
   }
   job.set_stop_handler(nullptr);
   server.stop();

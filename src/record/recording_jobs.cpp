@@ -1,6 +1,8 @@
 #include "record/recording_jobs.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 
 #include "app/settings.h"
 #include "platform/fs.h"
@@ -128,10 +130,32 @@ std::shared_ptr<ToolJob> RecordingJobs::launch(void (RecordingJobs::*body)(ToolJ
   if (gone_) return nullptr;
   join_finished_workers();
   workers_.push_back({job, std::thread([this, body, job] {
-                        (this->*body)(*job);
+                        run_to_its_end(body, *job);
                         job->mark_finished();
                       })});
   return job;
+}
+
+// A job that meets an exception (no memory for a huge playlist, say) ends with a line saying so,
+// and its tool with it; the program, its window and every other job go on.
+void RecordingJobs::run_to_its_end(void (RecordingJobs::*body)(ToolJob&), ToolJob& job) {
+  std::string why;
+  try {
+    (this->*body)(job);
+    return;
+  } catch (const std::bad_alloc&) {
+    why = "内存不足，任务已结束";
+  } catch (const std::exception& e) {
+    why = std::string("任务出错，已结束：") + e.what();
+  } catch (...) {
+    why = "任务出错，已结束";
+  }
+  job.terminate_run();
+  try {
+    write_display(ctx_.window, why);
+  } catch (...) {
+    // No memory even for the line: the job still ends.
+  }
 }
 
 void RecordingJobs::join_finished_workers() {

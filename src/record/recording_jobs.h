@@ -55,6 +55,7 @@ class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
   void prepare_download_folder();
   void start_live_job(std::uint64_t token);
   std::shared_ptr<ToolJob> launch(void (RecordingJobs::*body)(ToolJob&));
+  void run_to_its_end(void (RecordingJobs::*body)(ToolJob&), ToolJob& job);
   void live_thread(ToolJob& job);
   void replay_thread(ToolJob& job);
   void show_finished_message();

@@ -118,6 +118,44 @@ TEST(RequestRules, FirstReplayPlaylist) {
   EXPECT_EQ(first_replay_playlist(cases[0].body, ""), "");
 }
 
+// A page writes the statistics body: an address that only starts with the CDN base's letters is
+// on another host (or hands the base over as a user name), and is passed over.
+TEST(RequestRules, ReplayPlaylistOnlyOnTheCdnItself) {
+  const std::string cdn = "https://replay.platform.invalid";
+  const std::string lookalikes[] = {
+      cdn + ".evil.example/r/index.m3u8",
+      cdn + "@evil.example/r/index.m3u8",
+      cdn + ":x@evil.example/r/index.m3u8",
+      cdn + "%2F@evil.example/r/index.m3u8",
+      cdn + ":8443/r/index.m3u8",
+      cdn + ":443@evil.example/r/index.m3u8",
+      cdn + "./r/index.m3u8",
+      cdn + "-evil.example/r/index.m3u8",
+      cdn + "\\@evil.example/r/index.m3u8",
+      cdn + "?.evil.example/index.m3u8",
+      cdn + "/r/a b.m3u8",
+      cdn + "/r/index.mp4\",\"x\":\"y.m3u8",  // runs over into another JSON text
+  };
+  for (const std::string& address : lookalikes) {
+    EXPECT_EQ(first_replay_playlist("{\"u\":\"" + address + "\"}", cdn), "") << address;
+    // A genuine address after the lookalike is still found.
+    EXPECT_EQ(first_replay_playlist(address + " " + cdn + "/r/1/index.m3u8", cdn), cdn + "/r/1/index.m3u8") << address;
+  }
+  EXPECT_EQ(first_replay_playlist(cdn + "/r/1/index.m3u8?token=a%2Fb", cdn), cdn + "/r/1/index.m3u8");
+  EXPECT_TRUE(on_replay_cdn(cdn + "/r/1/index.m3u8", cdn));
+  EXPECT_TRUE(on_replay_cdn("HTTPS://Replay.Platform.Invalid:443/r/index.m3u8", cdn));  // the same place, spelled otherwise
+  EXPECT_FALSE(on_replay_cdn("http://replay.platform.invalid/r/index.m3u8", cdn));
+  EXPECT_FALSE(on_replay_cdn("https://sub.replay.platform.invalid/r/index.m3u8", cdn));
+  // A base with a path of its own (a test CDN) holds only what lies under that path.
+  EXPECT_TRUE(on_replay_cdn("http://127.0.0.1:8080/cdn/r/x.m3u8", "http://127.0.0.1:8080/cdn"));
+  EXPECT_FALSE(on_replay_cdn("http://127.0.0.1:8080/cdnx/r/x.m3u8", "http://127.0.0.1:8080/cdn"));
+  EXPECT_FALSE(on_replay_cdn("http://127.0.0.1:8081/cdn/r/x.m3u8", "http://127.0.0.1:8080/cdn"));
+  // Many places where the base stands, none genuine, are looked at once each.
+  std::string crowd;
+  for (int i = 0; i < 200000; ++i) crowd += cdn + ".evil";
+  EXPECT_EQ(first_replay_playlist(crowd + "/x.m3u8", cdn), "");
+}
+
 TEST(RequestRules, LiveHostWithOrWithoutScheme) {
   EXPECT_EQ(dashboard_marker("live.platform.test"), "live.platform.test/dashboard");
   EXPECT_EQ(list_page_address("live.platform.test"), "https://live.platform.test/list");

@@ -97,6 +97,72 @@ TEST(HlsPlaylistReading, LocalPlaylistKeepsWhatDecodingNeeds) {
             "#EXTINF:2.000000,\nhttp://127.0.0.1:9/s1.m4s\n#EXT-X-ENDLIST\n");
 }
 
+// A playlist comes from a server we do not trust: anything it could use to reach past the
+// download refuses it whole, before anything it names is fetched.
+TEST(HlsPlaylistReading, HostileTextRefusesThePlaylist) {
+  using R = HlsPlaylist::Refusal;
+  const std::string head = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+  const std::string tail = "#EXTINF:2,\na.ts\n#EXT-X-ENDLIST\n";
+  const auto key = [&](const std::string& attributes) { return head + "#EXT-X-KEY:" + attributes + "\n" + tail; };
+  const auto segment = [&](const std::string& line) { return head + "#EXTINF:2,\n" + line + "\n" + tail; };
+  std::string at_bound = head, past_bound = head;
+  for (std::size_t i = 0; i < kMaxPlaylistEntries; ++i) at_bound += "#EXTINF:1,\ns.ts\n";
+  past_bound = at_bound + "#EXTINF:1,\ns.ts\n";
+  const std::string long_name(kMaxAddressBytes - std::string("http://h/a/").size(), 'x');
+  const struct {
+    const char* name;
+    std::string text;
+    R refusal;
+    std::string address;  // for UnsupportedAddress
+  } cases[] = {
+      {"gopher segment", segment("gopher://127.0.0.1:6379/_SET%20x"), R::UnsupportedAddress, "gopher://127.0.0.1:6379/_SET%20x"},
+      {"local file segment", segment("file:///etc/passwd"), R::UnsupportedAddress, "file:///etc/passwd"},
+      {"blank in an address", segment("a b.ts"), R::UnsupportedAddress, "http://h/a/a b.ts"},
+      {"carriage return in an address", segment("a.ts\rfile:///x"), R::UnsupportedAddress, "http://h/a/a.ts\rfile:///x"},
+      {"ftp key", key("METHOD=AES-128,URI=\"ftp://k/1\""), R::UnsupportedAddress, "ftp://k/1"},
+      {"data init section", head + "#EXT-X-MAP:URI=\"data:,x\"\n" + tail, R::UnsupportedAddress, "data:,x"},
+      {"ftp variant", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nftp://h/v.m3u8\n", R::UnsupportedAddress, "ftp://h/v.m3u8"},
+      {"carriage return in a value", key("METHOD=AES-128,URI=\"k\",X=\"\r#EXT-X-KEY:METHOD=NONE\""), R::BadAttributes, ""},
+      {"zero byte in a value", key(std::string("METHOD=AES-128,URI=\"k\0\"", 23)), R::BadAttributes, ""},
+      {"stray quote after a value", key("METHOD=AES-128,URI=\"k\"x,IV=0x1"), R::BadAttributes, ""},
+      {"quote inside an unquoted value", key("METHOD=AES\"-128,URI=\"k\""), R::BadAttributes, ""},
+      {"quote never closed", key("METHOD=AES-128,URI=\"k"), R::BadAttributes, ""},
+      {"name given twice", key("METHOD=AES-128,URI=\"k\",URI=\"file:///x\""), R::BadAttributes, ""},
+      {"empty attribute", key("METHOD=AES-128,,URI=\"k\""), R::BadAttributes, ""},
+      {"IV past 128 bits", key("METHOD=AES-128,URI=\"k\",IV=0x" + std::string(33, 'a')), R::BadAttributes, ""},
+      {"IV not hex", key("METHOD=AES-128,URI=\"k\",IV=0xZZ"), R::BadAttributes, ""},
+      {"quoted method", key("METHOD=\"AES-128\",URI=\"k\""), R::BadAttributes, ""},
+      {"key without an address", key("METHOD=AES-128"), R::BadAttributes, ""},
+      {"init section without an address", head + "#EXT-X-MAP:BYTERANGE=\"1@0\"\n" + tail, R::BadAttributes, ""},
+      {"master without an address", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n", R::NoAddress, ""},
+      {"segments at the bound", at_bound, R::None, ""},
+      {"segments past the bound", past_bound, R::TooLarge, ""},
+      {"address at the bound", segment(long_name), R::None, ""},
+      {"address past the bound", segment(long_name + "x"), R::TooLarge, ""},
+  };
+  for (const auto& c : cases) {
+    const HlsPlaylist p = parse_playlist(c.text, "http://h/a/list.m3u8");
+    EXPECT_EQ(p.refusal, c.refusal) << c.name;
+    EXPECT_EQ(p.refused_address, c.address) << c.name;
+  }
+  EXPECT_EQ(parse_playlist("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n", "http://h/m.m3u8").kind, HlsPlaylist::Kind::Media);
+}
+
+// Valid text that other readers split wrongly: a quoted comma, blanks around separators, unknown
+// attributes. Only what ffmpeg needs is written back, each value in its own form.
+TEST(HlsPlaylistReading, KeyAttributesAreWrittenBackFromTheirValuesOnly) {
+  const HlsPlaylist p = parse_playlist(
+      "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128, URI=\"k.key\" ,X=\"a,URI=file:///any\",IV=0X00ff,KEYFORMAT=\"identity\","
+      "KEYFORMATVERSIONS=\"1 2\"\n#EXTINF:2,\na.ts\n#EXT-X-ENDLIST\n",
+      "https://c/v/p.m3u8");
+  ASSERT_EQ(p.refusal, HlsPlaylist::Refusal::None);
+  ASSERT_EQ(p.keys.size(), 1u);
+  EXPECT_EQ(p.keys[0].uri, "https://c/v/k.key");
+  EXPECT_NE(local_playlist(p, "http://127.0.0.1:9/")
+                .find("\n#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:9/k0.key\",IV=0x00ff,KEYFORMAT=\"identity\"\n"),
+            std::string::npos);
+}
+
 // A part already on disk is named to ffmpeg by file only where every ffmpeg reads that name as
 // that very file; anything else goes through the server.
 TEST(HlsPlaylistReading, LocalFileAddressOnlyWhereFfmpegReadsItAsThatFile) {

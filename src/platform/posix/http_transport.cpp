@@ -78,6 +78,9 @@ HttpTransportResult http_transport_send(const HttpTransportRequest& request) {
   exchange.max_body = request.max_body_bytes;
   exchange.max_headers = request.max_header_bytes;
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  // The address is http or https by construction; a redirect a server sends stays on them too.
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   if (curl_easy_setopt(c, CURLOPT_URL, url.c_str()) != CURLE_OK) {
     result.failure = HttpPhase::Request;
     return result;

@@ -65,6 +65,10 @@ DownloadReply reply_of(CURL* c, const HeaderCapture& capture) {
 
 void common_options(CURL* c) {
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  // Addresses come from servers and pages (a playlist's segments, a redirect): only the web's two
+  // schemes are fetched, never one of the many others libcurl knows (gopher, dict, file, ...).
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   // HTTP/2 where a server offers it over TLS; plain http stays HTTP/1.1.
   curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "platform/win32/watched_exchange.h"
@@ -25,6 +26,20 @@ HttpTransportResult failed(HttpPhase phase) {
   HttpTransportResult r;
   r.failure = phase;
   return r;
+}
+
+// True unless the answer says it came from somewhere other than http or https. WinHTTP follows
+// redirects on those two alone; this holds it to that whatever the WinHTTP at hand does, as the
+// Linux transport holds libcurl. An answer that cannot say rests on WinHTTP.
+bool answered_on_the_web(HINTERNET request) {
+  DWORD bytes = 0;
+  WinHttpQueryOption(request, WINHTTP_OPTION_URL, nullptr, &bytes);
+  if (bytes == 0) return true;
+  std::wstring url(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(url.size() * sizeof(wchar_t));
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url.data(), &bytes)) return true;
+  url.resize(wcsnlen(url.c_str(), url.size()));
+  return _wcsnicmp(url.c_str(), L"http://", 7) == 0 || _wcsnicmp(url.c_str(), L"https://", 8) == 0;
 }
 
 std::wstring host_of(const std::string& host) {
@@ -97,6 +112,7 @@ HttpTransportResult exchange(const HttpTransportRequest& request, CallClock& clo
   if (!WinHttpReceiveResponse(h.request, nullptr))
     return failed(GetLastError() == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW ? HttpPhase::HeadersTooLarge
                                                                        : HttpPhase::Receive);
+  if (!answered_on_the_web(h.request)) return failed(HttpPhase::Redirect);
 
   HttpTransportResult result;
   for (;;) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -100,11 +101,19 @@ std::optional<std::wstring> next_address(const std::wstring& from, HINTERNET req
 
 constexpr int kMaxRedirects = 10;  // as many as the Linux transport follows
 
+// Addresses come from servers and pages (a playlist's segments, a redirect): only the web's two
+// schemes are fetched. WinINet also speaks ftp (and older ones gopher), which nothing here may
+// reach, so the scheme is checked before every request rather than left to WinINet.
+bool is_web_scheme(const std::string& url) {
+  return url.size() >= 7 && (_strnicmp(url.c_str(), "http://", 7) == 0 || is_https_address(url));
+}
+
 // Opens the address and follows its redirects by hand. WinINet is told not to follow them itself:
 // Wine's follows one from https down to http (contacting the plain server) before anything could
 // refuse it. A download that starts on https stays there; one that starts on http may go anywhere.
 // A redirect without a usable Location is handed back as the answer it is.
 HINTERNET open_following_redirects(HINTERNET internet, const std::string& url, const std::wstring& headers) {
+  if (!is_web_scheme(url)) return nullptr;
   std::wstring address = to_wide(url);
   for (int hop = 0;; ++hop) {
     HINTERNET request = InternetOpenUrlW(internet, address.c_str(), headers.c_str(),
@@ -113,22 +122,26 @@ HINTERNET open_following_redirects(HINTERNET internet, const std::string& url, c
     const std::optional<std::wstring> next = next_address(address, request);
     if (!next) return request;
     InternetCloseHandle(request);
-    if (hop == kMaxRedirects || (is_https_address(url) && !is_https_address(from_wide(*next)))) return nullptr;
+    const std::string next_url = from_wide(*next);
+    if (hop == kMaxRedirects || !is_web_scheme(next_url) || (is_https_address(url) && !is_https_address(next_url)))
+      return nullptr;
     address = *next;
   }
 }
 
-// A download that starts on https stays there: an answer that came, after redirects, from
-// anywhere else is refused, whatever the WinINet at hand allows.
-bool left_https(const std::string& url, HINTERNET request) {
-  if (!is_https_address(url)) return false;
+// A download that starts on https stays there, and one that starts on http stays on the web: an
+// answer that came, after redirects, from anywhere else is refused, whatever the WinINet at hand
+// allows. (Each hop was checked on the way; this is the answer's own word on where it came from.
+// An https start that cannot say is refused, as before; an http one rests on those checks.)
+bool strayed(const std::string& url, HINTERNET request) {
   DWORD bytes = 0;
   InternetQueryOptionW(request, INTERNET_OPTION_URL, nullptr, &bytes);
   std::wstring final_url(bytes / sizeof(wchar_t) + 1, L'\0');
   bytes = static_cast<DWORD>(final_url.size() * sizeof(wchar_t));
-  if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, final_url.data(), &bytes)) return true;
+  if (!InternetQueryOptionW(request, INTERNET_OPTION_URL, final_url.data(), &bytes)) return is_https_address(url);
   final_url.resize(wcsnlen(final_url.c_str(), final_url.size()));
-  return !is_https_address(from_wide(final_url));
+  const std::string final_address = from_wide(final_url);
+  return !is_web_scheme(final_address) || (is_https_address(url) && !is_https_address(final_address));
 }
 
 }  // namespace
@@ -138,11 +151,12 @@ std::optional<DownloadReply> probe_download(const std::string& url, const std::s
   if (!internet.handle) return std::nullopt;
   const std::wstring h = to_wide(headers);
   Internet request(open_following_redirects(internet.handle, url, h));
-  if (!request.handle || left_https(url, request.handle)) return std::nullopt;
+  if (!request.handle || strayed(url, request.handle)) return std::nullopt;
   return reply_of(request.handle);  // no body is read
 }
 
 std::optional<std::string> redirect_location(const std::string& url) {
+  if (!is_web_scheme(url)) return std::nullopt;
   DWORD state = 0;
   if (!InternetGetConnectedState(&state, 0)) return std::nullopt;
   Internet internet(open_internet(L"我的下载" + std::to_wstring(GetTickCount())));
@@ -169,7 +183,7 @@ FetchOutcome DownloadSession::fetch(const std::string& url, const std::string& h
   if (!impl_->internet) return FetchOutcome::Failed;
   const std::wstring h = to_wide(headers);
   Internet request(open_following_redirects(impl_->internet, url, h));
-  if (!request.handle || left_https(url, request.handle)) return FetchOutcome::Failed;
+  if (!request.handle || strayed(url, request.handle)) return FetchOutcome::Failed;
   if (!callbacks.on_reply(reply_of(request.handle))) return FetchOutcome::Cancelled;
   std::vector<char> buffer(kReadSize);
   for (;;) {
