@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -97,19 +96,6 @@ class StallWatch {
   platform::LocalTime last_growth_clock_ = platform::local_time_now();
   std::thread thread_;
 };
-
-// The length of a media file as ffmpeg reads it from its header and fragments.
-std::optional<double> seconds_on_disk(const std::string& ffmpeg, const std::string& file) {
-  ToolJob probe;
-  std::string output;
-  run_tool_once(probe, {ffmpeg, {"-hide_banner", "-i", file}}, [&](const std::string& line) { output += line; });
-  int h = 0, m = 0;
-  double s = 0;
-  const auto at = output.find("Duration: ");
-  if (at == std::string::npos || std::sscanf(output.c_str() + at + 10, "%d:%d:%lf", &h, &m, &s) != 3)
-    return std::nullopt;
-  return h * 3600.0 + m * 60.0 + s;
-}
 
 }  // namespace
 
