@@ -119,6 +119,7 @@ struct Download {
   bool closing = false;             // workers leave; waiting readers are answered
   bool stopped = false;             // the user stopped: segments from cut on are answered empty
   std::size_t cut = kNone;          // first segment not kept after a stop
+  std::size_t asked_until = 0;      // one past the last segment ffmpeg has read or asked for
   std::atomic<std::uint64_t> bytes{0};
 
   std::string path_of(const Item& item) const { return platform::join_path(folder, item.name); }
@@ -138,6 +139,10 @@ struct Download {
         break;
       }
     }
+    // A stop ends the file where ffmpeg has got to: the segments it has not asked for yet are
+    // answered empty even when they are here, so it ends within moments, not after remuxing
+    // the whole replay.
+    cut = std::min(cut, asked_until);
     changed.notify_all();
   }
 
@@ -157,6 +162,9 @@ struct Download {
     std::lock_guard lock(mutex);
     std::size_t run_end = 0;  // items before this index are whole
     while (run_end < items.size() && states[run_end] == ItemState::Done) ++run_end;
+    // ffmpeg reads the leading run from its files, unseen by the server.
+    for (std::size_t i = 0; i < run_end && !stopped; ++i)
+      if (items[i].segment != kNone) asked_until = std::max(asked_until, items[i].segment + 1);
     return local_playlist(*playlist, [&](const std::string& name) {
       const auto it = by_name.find(name);
       const bool here = it != by_name.end() && states[it->second] == ItemState::Done &&
@@ -262,6 +270,7 @@ platform::LocalReply answer(Download& d, const std::string& path) {
   const std::size_t i = it->second;
   const Item& item = d.items[i];
   std::unique_lock lock(d.mutex);
+  if (item.segment != kNone && !d.stopped) d.asked_until = std::max(d.asked_until, item.segment + 1);
   d.changed.wait(lock, [&] {
     return d.states[i] == ItemState::Done || d.states[i] == ItemState::Failed || d.closing;
   });
