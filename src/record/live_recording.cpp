@@ -142,9 +142,10 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
         run.saved = true;
         saved_so_far = true;
       }
-      // ffmpeg's closing statistics read "任务完成" also when the stream dropped under it or
-      // stalled; the recording is not done then, and the drop line that follows says what happened.
-      if (line == kToolDoneLine && !job_.stop_requested()) return;
+      // ffmpeg's closing statistics read "任务完成" also when the stream dropped under it, stalled
+      // or was cut short: the job says it once the recording is over and its parts are known to
+      // play, and a drop line says what happened meanwhile.
+      if (line == kToolDoneLine) return;
       // A try's opening lines (and all of a failed try's) are not shown: tried every two
       // seconds, they would push the gap lines out of the box.
       if (run.saved || !continuation) write_display(ctx_.window, line);
