@@ -4,11 +4,14 @@
 #   .deb     the program in /opt/qiongzhi, the launcher /usr/bin/qiongzhi, a menu entry and an icon;
 #            the launcher runs a per-user copy, as the program keeps its data beside itself
 #   .tar.gz  the program alone in a folder of its own, for unpacking anywhere the user can write
-# Windows (cross build):
+# Windows (cross builds, 32- and 64-bit):
 #   .zip     qiongzhi.exe (and the console qiongzhi-cli.exe) alone: data/, down/ and logs/ are made
-#            when it runs
+#            when it runs; -win32.zip from the 32-bit build, -win64.zip from the 64-bit one
 #   installer  the per-user NSIS installer: target qz_installer, or packaging/make-installer.sh
-#              in the build folder with the file to write
+#              in the build folder with the file to write. The 32-bit build's installer runs on
+#              every Windows and, given the 64-bit build's folder, carries both programs and puts
+#              the 64-bit one on 64-bit Windows; the 64-bit build's own installer (a 64-bit
+#              installer with the 64-bit program) is what a machine without 32-bit Wine can try.
 
 set(QZ_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 
@@ -41,7 +44,12 @@ if(WIN32)
     install(TARGETS qiongzhi-cli RUNTIME DESTINATION . COMPONENT portable)
   endif()
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME qiongzhi-${PROJECT_VERSION}-win32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(QZ_WINDOWS_WIDTH 64)
+  else()
+    set(QZ_WINDOWS_WIDTH 32)
+  endif()
+  set(CPACK_PACKAGE_FILE_NAME qiongzhi-${PROJECT_VERSION}-win${QZ_WINDOWS_WIDTH})
   file(WRITE ${CMAKE_BINARY_DIR}/packaging/cpack-per-generator.cmake
     "set(CPACK_COMPONENTS_ALL portable)\nset(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)\n")
 
@@ -55,7 +63,11 @@ if(WIN32)
       ${CMAKE_BINARY_DIR}/packaging/make-installer.sh.in @ONLY)
     file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/packaging/make-installer.sh
       INPUT ${CMAKE_BINARY_DIR}/packaging/make-installer.sh.in)
-    set(QZ_INSTALLER ${CMAKE_BINARY_DIR}/packages/qiongzhi-${PROJECT_VERSION}-setup.exe)
+    if(QZ_WINDOWS_WIDTH EQUAL 64)
+      set(QZ_INSTALLER ${CMAKE_BINARY_DIR}/packages/qiongzhi-${PROJECT_VERSION}-win64-setup.exe)
+    else()
+      set(QZ_INSTALLER ${CMAKE_BINARY_DIR}/packages/qiongzhi-${PROJECT_VERSION}-setup.exe)
+    endif()
     add_custom_command(OUTPUT ${QZ_INSTALLER}
       COMMAND bash ${CMAKE_BINARY_DIR}/packaging/make-installer.sh ${QZ_INSTALLER}
       DEPENDS qiongzhi $<TARGET_NAME_IF_EXISTS:qiongzhi-cli> ${QZ_PACKAGING_DIR}/qiongzhi.nsi ${QZ_PACKAGING_DIR}/qiongzhi.ico

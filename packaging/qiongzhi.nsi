@@ -3,10 +3,18 @@
 ; user's Uninstall key. The program keeps its data/, down/ and logs/ beside qiongzhi.exe, which a
 ; per-user folder allows.
 ;
-; makensis -DVERSION=2.7 -DEXE=<qiongzhi.exe> [-DCLI=<qiongzhi-cli.exe>] -DICON=<qiongzhi.ico>
-;          -DOUTFILE=<setup.exe> qiongzhi.nsi
+; makensis -DVERSION=2.7 -DEXE=<qiongzhi.exe> [-DCLI=<qiongzhi-cli.exe>]
+;          [-DEXE64=<64-bit qiongzhi.exe> [-DCLI64=<64-bit qiongzhi-cli.exe>]] [-DTARGET64]
+;          -DICON=<qiongzhi.ico> -DOUTFILE=<setup.exe> qiongzhi.nsi
+;
+; The installer itself is 32-bit, so one file runs on every Windows; given EXE64 it puts the
+; 64-bit program (no 2 GB address limit) on 64-bit Windows and the 32-bit one elsewhere.
+; TARGET64 makes a 64-bit installer whose EXE is the 64-bit program: it runs on 64-bit Windows only.
 
 Unicode true
+!ifdef TARGET64
+  Target amd64-unicode
+!endif
 !ifndef VERSION | EXE | ICON | OUTFILE
   !error "VERSION, EXE, ICON and OUTFILE must be defined"
 !endif
@@ -32,6 +40,7 @@ VIAddVersionKey /LANG=2052 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=2052 "LegalCopyright" "${TITLE}"
 
 !include "MUI2.nsh"
+!include "x64.nsh"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
@@ -46,6 +55,12 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "${TITLE}"
 
 Function .onInit
   SetShellVarContext current
+!ifdef TARGET64
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP "此安装程序只能用于 64 位 Windows。" /SD IDOK
+    Abort
+  ${EndIf}
+!endif
 FunctionEnd
 
 Function un.onInit
@@ -55,9 +70,20 @@ FunctionEnd
 Section "${TITLE}" SecProgram
   SectionIn RO
   SetOutPath "$INSTDIR"
-  File "/oname=qiongzhi.exe" "${EXE}"
-!ifdef CLI
-  File "/oname=qiongzhi-cli.exe" "${CLI}"
+!ifdef EXE64
+  ${If} ${RunningX64}
+    File "/oname=qiongzhi.exe" "${EXE64}"
+  !ifdef CLI64
+    File "/oname=qiongzhi-cli.exe" "${CLI64}"
+  !endif
+  ${Else}
+!endif
+    File "/oname=qiongzhi.exe" "${EXE}"
+  !ifdef CLI
+    File "/oname=qiongzhi-cli.exe" "${CLI}"
+  !endif
+!ifdef EXE64
+  ${EndIf}
 !endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${TITLE}.lnk" "$INSTDIR\qiongzhi.exe" "" "$INSTDIR\qiongzhi.exe" 0

@@ -17,8 +17,9 @@ fi
 packages=(
   build-essential g++ cmake ninja-build pkg-config git ca-certificates
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libcurl4-openssl-dev nlohmann-json3-dev libboost-dev googletest libgtest-dev
+  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libboost-dev googletest libgtest-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32 wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
   fonts-noto-cjk fonts-wqy-zenhei fonts-wqy-microhei
   ffmpeg chromium nsis file dpkg-dev
@@ -37,11 +38,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-# The 32-bit Windows ffmpeg is a test fixture only: the Windows tests run it under Wine.
-fixture="$here/build/fixtures/win32-ffmpeg"
-if [ ! -f "$fixture/ffmpeg.exe" ]; then
+# The Windows ffmpeg of each width is a test fixture only: the Windows tests run it under Wine.
+# fetch_windows_ffmpeg <fixture folder> <npm package>
+fetch_windows_ffmpeg() {
+  local fixture="$here/build/fixtures/$1" package=$2
+  [ -f "$fixture/ffmpeg.exe" ] && return
   mkdir -p "$fixture/npm"
-  (cd "$fixture/npm" && npm install --no-audit --no-fund --silent --force @ffmpeg-installer/win32-ia32@4.1.0)
-  cp "$fixture/npm/node_modules/@ffmpeg-installer/win32-ia32/ffmpeg.exe" "$fixture/ffmpeg.exe"
-fi
+  (cd "$fixture/npm" && npm install --no-audit --no-fund --silent --force "$package@4.1.0")
+  cp "$fixture/npm/node_modules/$package/ffmpeg.exe" "$fixture/ffmpeg.exe"
+}
+fetch_windows_ffmpeg win32-ffmpeg @ffmpeg-installer/win32-ia32
+fetch_windows_ffmpeg win64-ffmpeg @ffmpeg-installer/win32-x64
 echo "setup: ready"

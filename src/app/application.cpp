@@ -51,6 +51,16 @@ bool Application::start() {
 void Application::window_created() {
   for (const auto& s : subsystems_) s->window_created();
   ctx_.ffmpeg_path = ctx_.path("ffm.exe");
+  ctx_.window.set_caption(caption());
+  if (ctx_.window.text(kDownloadFolderBox).empty()) {
+    const std::string down = ctx_.path("down");
+    ctx_.window.set_text(kDownloadFolderBox, down);
+    platform::make_directory(down);
+  }
+  load_edit_boxes(ctx_, main_settings_path(ctx_));
+  resolve_download_folder(ctx_);
+  // The saved settings ("保存配置") are read after the main file, never beside it, so for a box
+  // both files hold what the user saved on purpose wins every time.
   start_thread([this] {
     load_edit_boxes(ctx_, {});
     resolve_download_folder(ctx_);
@@ -61,14 +71,6 @@ void Application::window_created() {
     settings_loaded_cv_.notify_all();
     for (const auto& s : subsystems_) s->settings_loaded();
   });
-  ctx_.window.set_caption(caption());
-  if (ctx_.window.text(kDownloadFolderBox).empty()) {
-    const std::string down = ctx_.path("down");
-    ctx_.window.set_text(kDownloadFolderBox, down);
-    platform::make_directory(down);
-  }
-  load_edit_boxes(ctx_, main_settings_path(ctx_));
-  resolve_download_folder(ctx_);
 }
 
 void Application::startup_step() {

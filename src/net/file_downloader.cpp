@@ -23,8 +23,10 @@ constexpr std::uint64_t kBlock = FileDownloader::kBlockSize;
 constexpr std::uint64_t kMaxRunBlocks = 16;
 
 enum State : int { kRunning = 0, kStopped = 1, kPaused = 2, kFailed = -1 };
+// Blocks are written byte for byte where they belong and nothing decodes them, so no encoding is
+// allowed: a server that obeyed "gzip" would put compressed bytes into the file.
 constexpr const char* kHeaders =
-    "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: gzip, deflate\r\n"
+    "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: identity\r\n"
     "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
 
 }  // namespace

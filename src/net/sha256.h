@@ -4,21 +4,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/sha256.h"
+
 namespace qz::net {
 
+// The system's digest, in the hex form servers announce.
 class Sha256 {
  public:
-  Sha256();
-  void update(std::string_view bytes);
-  // Lower-case hex of the digest; the object is used up afterwards.
+  void update(std::string_view bytes) { digest_.update(bytes); }
+  // Lower-case hex of the digest, or empty when the system gave none; the object is used up
+  // afterwards.
   std::string hex_digest();
 
  private:
-  void block(const unsigned char* p);
-  unsigned state_[8];
-  unsigned char buffer_[64];
-  std::size_t buffered_ = 0;
-  unsigned long long length_ = 0;
+  platform::Sha256Digest digest_;
 };
 
 std::string sha256_hex(std::string_view bytes);

@@ -8,26 +8,35 @@
 namespace qz::notices {
 namespace {
 
-// The notice threads belong to this part; closing joins them (their requests time out on their
-// own, none waits on the user once the window is gone).
+// The notice threads and the update's download belong to this part; closing stops the download
+// and joins them (their requests time out on their own, none waits on the user once the window
+// is gone).
 class NoticesSubsystem final : public app::Subsystem {
  public:
   explicit NoticesSubsystem(app::Context& ctx)
       : ctx_(ctx),
         notices_(std::make_shared<ServiceNotices>(
-            ctx, [this](std::function<void()> body) { threads_.start(std::move(body)); })) {}
-  ~NoticesSubsystem() override { join(); }
+            ctx, [this](std::function<void()> body) { threads_.start(std::move(body)); }, downloader_)) {}
+  ~NoticesSubsystem() override {
+    downloader_.RequestStop();
+    join();
+  }
 
   std::string_view name() const override { return "notices"; }
   void startup_boxes() override { show_disclaimer_once(ctx_.desktop); }
   void startup_work() override { notices_->start(); }
-  void join() override { threads_.join_all(); }
+  void request_stop() override { downloader_.RequestStop(); }
+  void join() override {
+    threads_.join_all();
+    downloader_.Join();
+  }
 
   const std::shared_ptr<ServiceNotices>& notices() const { return notices_; }
 
  private:
   app::Context& ctx_;
   app::ThreadGroup threads_;  // before notices_: the threads' owner outlives what starts them
+  net::FileDownloader downloader_;  // after threads_: joined once no notice thread can start a task
   std::shared_ptr<ServiceNotices> notices_;
 };
 

@@ -152,8 +152,8 @@ bool wants_drive_c_advice(std::string_view program_folder) {
   return !program_folder.empty() && program_folder[0] == 'C';
 }
 
-ServiceNotices::ServiceNotices(app::Context& ctx, ThreadStarter start_thread)
-    : ctx_(ctx), start_thread_(std::move(start_thread)) {}
+ServiceNotices::ServiceNotices(app::Context& ctx, ThreadStarter start_thread, net::FileDownloader& downloader)
+    : ctx_(ctx), start_thread_(std::move(start_thread)), downloader_(downloader) {}
 
 void ServiceNotices::start() {
   auto self = shared_from_this();
@@ -177,7 +177,6 @@ void ServiceNotices::run_version_thread() {
   const std::string offered = value_of(index, "版本");
   const std::string result = offered.empty() ? "-1" : offered == version ? "1" : "0";
   app::write_run_log(ctx_.program_folder, "版本检查结果1是最新版：" + result);
-  if (result == "0") run_update_flow();
 
   if (wants_drive_c_advice(ctx_.program_folder)) {
     ctx_.window.set_visible(app::kUpdateLabel, true);
@@ -193,6 +192,9 @@ void ServiceNotices::run_version_thread() {
   else if (quote.status == net::kBodyTooLargeText) app::write_run_log(ctx_.program_folder, "每日一句：" + quote.status);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   ctx_.window.set_text(app::kNoticePart2, "   " + cut_notice_text(text));
+
+  // Last: its prompt waits for the user, and neither the advice nor the quote should wait with it.
+  if (result == "0") run_update_flow();
 }
 
 ProbeResult ServiceNotices::probe_servers() const {
@@ -253,12 +255,12 @@ void ServiceNotices::run_update_flow() {
     target_path_ = target;
   }
   ctx_.window.set_text(app::kOpenNewVersionButton, "打开：" + file_name);
-  auto self = shared_from_this();
-  net::FileDownloader downloader;
-  const int task = downloader.Download(
+  // The download outlives this flow: its reports reach this object only while it exists.
+  std::weak_ptr<ServiceNotices> weak = weak_from_this();
+  const int task = downloader_.Download(
       address, target, 2,
-      [self](int number, int kind, std::int64_t total, std::int64_t downloaded) {
-        self->on_update_progress(number, kind, total, downloaded);
+      [weak](int number, int kind, std::int64_t total, std::int64_t downloaded) {
+        if (const auto self = weak.lock()) self->on_update_progress(number, kind, total, downloaded);
       },
       kUpdateUser,
       // Checked before the file takes its name: one that is not the announced file never lands
@@ -267,7 +269,7 @@ void ServiceNotices::run_update_flow() {
                        : [expected](const std::string& part) { return net::sha256_of_file(part) == expected; });
   if (task < 0) ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
   std::lock_guard lock(mutex_);
-  update_task_ = task < 0 ? downloader.TaskCount(kUpdateUser) : task;
+  update_task_ = task < 0 ? downloader_.TaskCount(kUpdateUser) : task;
 }
 
 void ServiceNotices::on_update_progress(int, int kind, std::int64_t total, std::int64_t downloaded) {

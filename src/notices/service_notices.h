@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/context.h"
+#include "net/file_downloader.h"
 
 namespace qz::notices {
 
@@ -58,8 +59,10 @@ inline constexpr const char* kUpdateUser = "update";
 class ServiceNotices : public std::enable_shared_from_this<ServiceNotices> {
  public:
   using ThreadStarter = std::function<void(std::function<void()>)>;
-  // `start_thread` runs a body on a thread of its own (the application's, so it can be joined).
-  ServiceNotices(app::Context& ctx, ThreadStarter start_thread);
+  // `start_thread` runs a body on a thread of its own (the application's, so it can be joined);
+  // the update downloads with `downloader`, which its owner stops and joins when closing (it
+  // outlives the notice threads).
+  ServiceNotices(app::Context& ctx, ThreadStarter start_thread, net::FileDownloader& downloader);
 
   // start_service_notices: starts the version thread and the announcement thread, returns at once.
   void start();
@@ -95,6 +98,7 @@ class ServiceNotices : public std::enable_shared_from_this<ServiceNotices> {
   std::string target_path_;
   std::string advert_link_;
   int update_task_ = 0;
+  net::FileDownloader& downloader_;
 };
 
 }  // namespace qz::notices

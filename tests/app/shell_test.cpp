@@ -54,6 +54,36 @@ TEST_F(ShellFixture, StoredDownloadFolderReplacesTheDefault) {
   EXPECT_EQ(window.text("编辑框_下载目录"), stored);
 }
 
+// Both settings files may hold a box: the main file (saved at close) is read as the window is
+// made and the saved file ("保存配置") after it, so the same files give the same boxes every time.
+TEST_F(ShellFixture, TheSavedSettingsWinForABoxBothFilesHold) {
+  struct Case {
+    const char* box;
+    const char* main;   // nullptr: the main file does not hold the box
+    const char* saved;  // nullptr: the saved file does not hold the box
+    const char* shown;
+  } cases[] = {
+      {"编辑框_直播url", "http://main/live.flv", nullptr, "http://main/live.flv"},
+      {"编辑框_回放url", nullptr, "http://saved/index.m3u8", "http://saved/index.m3u8"},
+      {"编辑框_url", "https://main/share", "https://saved/share", "https://saved/share"},
+  };
+  std::string main_file = "[编辑框]\r\n", saved_file = "[编辑框]\r\n";
+  for (const Case& c : cases) {
+    if (c.main) main_file += std::string(c.box) + "=" + c.main + "\r\n";
+    if (c.saved) saved_file += std::string(c.box) + "=" + c.saved + "\r\n";
+  }
+  test::write_bytes(folder / "data/mvx.ini", platform::utf8_to_gbk(main_file));
+  test::write_bytes(folder / "data/setsoft.ini", platform::utf8_to_gbk(saved_file));
+  // The two loads once raced: start the program several times to give a wrong order its chance.
+  for (int start = 0; start < 10; ++start) {
+    WindowModel fresh;
+    Application app(fresh, desktop, folder.str());
+    desktop.run_on_ui([&] { app.window_created(); });
+    ASSERT_TRUE(app.wait_for_saved_settings(30s));
+    for (const Case& c : cases) EXPECT_EQ(fresh.text(c.box), c.shown) << c.box << ", start " << start;
+  }
+}
+
 // A part that notes every call of the frame into a shared journal, "<name>.<call>".
 class JournalPart final : public Subsystem {
  public:

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -213,6 +214,38 @@ TEST_F(FileDownloaderTest, PartCountIsLoweredToTheBlockCount) {
   std::lock_guard lock(mutex);
   EXPECT_EQ(most, 2);
   EXPECT_TRUE(same_as_served(target, 2 * MiB));
+}
+
+// Some servers compress whatever they are allowed to, byte ranges included. The downloader writes
+// each block's bytes where they belong and decodes nothing, so it must never allow an encoding.
+TEST_F(FileDownloaderTest, BlocksArriveUnencodedFromAServerThatCompressesWhenAllowed) {
+  const std::uint64_t size = 2 * MiB + 5;
+  std::string body(size, '\0');
+  test::pattern_bytes(0, body.data(), body.size());
+  server.route("/compressing.bin", [&body, size](const test::HttpRequest& request) {
+    test::HttpResponse response{200, {}, body};
+    unsigned long long first = 0, last = 0;
+    if (std::sscanf(request.header("Range").c_str(), "bytes=%llu-%llu", &first, &last) == 2) {
+      last = std::min<unsigned long long>(last, size - 1);
+      response = {206,
+                  {{"Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                         std::to_string(size)}},
+                  body.substr(first, last - first + 1)};
+    }
+    if (request.header("Accept-Encoding").find("gzip") != std::string::npos) {
+      // Stands in for a gzip stream: other bytes, shorter than what they encode.
+      response.headers.push_back({"Content-Encoding", "gzip"});
+      response.body = "\x1f\x8b" + response.body.substr(0, response.body.size() / 3);
+    }
+    return response;
+  });
+  Reports reports;
+  const auto target = folder / "compressing.bin";
+  ASSERT_GT(downloader.Download(server.base_url() + "/compressing.bin", test::u8(target), 3, reports.callback(), user), 0);
+  ASSERT_EQ(reports.wait_final()->kind, kDownloadFinished);
+  EXPECT_TRUE(same_as_served(target, size));
+  for (const test::HttpRequest& request : server.requests())
+    EXPECT_EQ(request.header("Accept-Encoding"), "identity") << request.header("Range");
 }
 
 TEST_F(FileDownloaderTest, AnswersThatCannotStart) {

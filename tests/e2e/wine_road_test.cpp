@@ -63,7 +63,7 @@ TEST(WineRoad, AttachedBrowserCapturesAndTheWindowsToolRecordsAFileThatPlays) {
   const std::string port = platform::get_env("QZ_TEST_DEVTOOLS_PORT").value_or("");
   if (port.empty()) GTEST_SKIP() << "run through wine_attach.sh, which starts the browser";
   const std::string ffmpeg = test_ffmpeg();
-  if (ffmpeg.empty()) GTEST_SKIP() << "no Windows ffmpeg (QZ_WIN32_FFMPEG)";
+  if (ffmpeg.empty()) GTEST_SKIP() << "no Windows ffmpeg (QZ_WINDOWS_FFMPEG)";
 
   TempFolder folder("程序目录");
   fs::copy_file(from_u8(ffmpeg), folder / "ffm.exe");

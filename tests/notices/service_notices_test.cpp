@@ -509,6 +509,21 @@ TEST_F(UpdateFixture, OkDownloadsTheNewVersionShowsTheButtonAndPlacesTheShortcut
   EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return close_requests > 0; }, 10s));
 }
 
+// The update downloads on past the version thread: the advice and the quote never wait for it,
+// and closing stops it.
+TEST_F(UpdateFixture, TheQuoteDoesNotWaitForTheUpdateAndClosingStopsIt) {
+  server.http().serve_file("/files/slow.exe", 4 * 1048576, test::pattern_bytes, {.bytes_per_second = 65536});
+  offer("slow.exe", server.file_url("slow.exe"));
+  desktop.script_replies({MessageReply::Ok});
+  notices->run_version_thread();
+  EXPECT_EQ(window.text(app::kNoticePart2), std::string("   ") + test::MakerServer::kQuote);
+  ASSERT_GT(notices->update_task(), 0);
+  EXPECT_FALSE(net::FileDownloader{}.Wait(kUpdateUser, notices->update_task(), 0)) << "the update ended already";
+  app->subsystem("notices")->request_stop();
+  EXPECT_TRUE(net::FileDownloader{}.Wait(kUpdateUser, notices->update_task(), 10000));
+  EXPECT_FALSE(platform::file_exists(update_file_path("slow.exe")));
+}
+
 TEST_F(UpdateFixture, AFileBelowTwentyBytesIsReportedAndGetsNoShortcut) {
   offer("tiny.exe", server.file_url("tiny.exe"));
   notices->run_update_flow();

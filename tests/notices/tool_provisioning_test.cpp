@@ -10,6 +10,7 @@
 #include "fixtures/maker_server/maker_server.h"
 #include "net/sha256.h"
 #include "platform/fs.h"
+#include "platform/os_info.h"
 #include "net/file_downloader.h"
 #include "record/install.h"
 #include "record/media_fixture.h"
@@ -355,12 +356,15 @@ TEST_F(ProvisioningFixture, LinuxNamesTheToolsNeitherTheFolderNorPathHas) {
 #endif
 
 #ifdef _WIN32
-// The whole road on Windows: the created handler's provisioning thread fetches the 32-bit ffmpeg
-// (a 32-bit prefix has no WOW64) from the tool server, and the replay job then runs that ffm.exe.
+// The whole road on Windows: the created handler's provisioning thread fetches the ffmpeg of the
+// system's width (a 32-bit prefix has no WOW64, a 64-bit one has) from the tool server, and the
+// replay job then runs that ffm.exe. The fixture ffmpeg has the width of the prefix's system.
 TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
   const std::string ffmpeg = test::test_ffmpeg();
   if (ffmpeg.empty()) GTEST_SKIP() << "no Windows ffmpeg fixture";
-  server.serve_tool_file("/tool/ffmpeg32.exe", test::read_bytes(test::from_u8(ffmpeg)));
+  const bool windows_64bit = platform::is_64bit_windows();
+  server.serve_tool_file(windows_64bit ? "/tool/ffmpeg.exe" : "/tool/ffmpeg32.exe",
+                         test::read_bytes(test::from_u8(ffmpeg)));
   test::write_bytes(folder / "ffplay.exe", "present");
   app::Application application(window, desktop, folder.str());
   application.context().config.tool_host = server.tool_host();
@@ -373,7 +377,7 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
       << window.text(app::kDisplayBox);
   ASSERT_TRUE(net::FileDownloader{}.Wait(kProvisioningUser, 1, 30000));
   EXPECT_TRUE(test::read_bytes(folder / "ffm.exe") == test::read_bytes(test::from_u8(ffmpeg)));
-  EXPECT_EQ(server.http().request_count("/tool/ffplay32.exe"), 0);
+  EXPECT_EQ(server.http().request_count(windows_64bit ? "/tool/ffplay.exe" : "/tool/ffplay32.exe"), 0);
 
   test::HttpServer media;
   ASSERT_TRUE(test::serve_vod(media, ffmpeg, folder / "vod", 3));

@@ -1,6 +1,6 @@
 #pragma once
 // Real media for the recording tests: the ffmpeg the tests themselves use (Linux: from PATH;
-// Windows: the 32-bit Windows build named by QZ_WIN32_FFMPEG), a live FLV source that serves one
+// Windows: the Windows build of the same width named by QZ_WINDOWS_FFMPEG), a live FLV source that serves one
 // client on loopback, a VOD HLS playlist in a folder, and the duration of a finished file.
 #include <chrono>
 #include <cstdlib>
@@ -21,7 +21,7 @@ namespace qz::test {
 // The ffmpeg the tests run for sources and checks; empty when this machine has none.
 inline std::string test_ffmpeg() {
 #ifdef _WIN32
-  const char* linux_path = std::getenv("QZ_WIN32_FFMPEG");
+  const char* linux_path = std::getenv("QZ_WINDOWS_FFMPEG");
   if (!linux_path || !*linux_path) return {};
   std::string path = std::string("Z:") + linux_path;  // Wine shows the Linux root as drive Z:
   for (char& c : path)
