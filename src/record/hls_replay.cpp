@@ -140,6 +140,7 @@ struct Download {
   bool closing = false;             // workers leave; waiting readers are answered
   bool stopped = false;             // the user stopped: segments from cut on are answered empty
   std::size_t cut = kNone;          // first segment not kept after a stop
+  std::size_t asked_until = 0;      // one past the last segment ffmpeg has read or asked for
   std::atomic<std::uint64_t> bytes{0};
 
   std::string path_of(const Item& item) const { return platform::join_path(folder, item.name); }
@@ -159,6 +160,10 @@ struct Download {
         break;
       }
     }
+    // A stop ends the file where ffmpeg has got to: the segments it has not asked for yet are
+    // answered empty even when they are here, so it ends within moments, not after remuxing
+    // the whole replay.
+    cut = std::min(cut, asked_until);
     changed.notify_all();
   }
 
@@ -187,6 +192,8 @@ struct Download {
         const bool done = states[i] == ItemState::Done;
         in_run = in_run && done;
         here[i] = !stopped && done && (items[i].segment == kNone || in_run);
+        // ffmpeg reads the leading run from its files, unseen by the server: it has got that far.
+        if (in_run && items[i].segment != kNone) asked_until = std::max(asked_until, items[i].segment + 1);
       }
     }
     auto text = std::make_shared<const std::string>(local_playlist(*playlist, [&](const std::string& name) {
@@ -316,6 +323,7 @@ platform::LocalReply answer(Download& d, const std::string& path) {
   const std::size_t i = it->second;
   const Item& item = d.items[i];
   std::unique_lock lock(d.mutex);
+  if (item.segment != kNone && !d.stopped) d.asked_until = std::max(d.asked_until, item.segment + 1);
   d.changed.wait(lock, [&] {
     return d.states[i] == ItemState::Done || d.states[i] == ItemState::Failed || d.closing;
   });

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -98,19 +97,6 @@ class StallWatch {
   std::thread thread_;
 };
 
-// The length of a media file as ffmpeg reads it from its header and fragments.
-std::optional<double> seconds_on_disk(const std::string& ffmpeg, const std::string& file) {
-  ToolJob probe;
-  std::string output;
-  run_tool_once(probe, {ffmpeg, {"-hide_banner", "-i", file}}, [&](const std::string& line) { output += line; });
-  int h = 0, m = 0;
-  double s = 0;
-  const auto at = output.find("Duration: ");
-  if (at == std::string::npos || std::sscanf(output.c_str() + at + 10, "%d:%d:%lf", &h, &m, &s) != 3)
-    return std::nullopt;
-  return h * 3600.0 + m * 60.0 + s;
-}
-
 }  // namespace
 
 struct LiveRecording::Run {
@@ -156,9 +142,10 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
         run.saved = true;
         saved_so_far = true;
       }
-      // ffmpeg's closing statistics read "任务完成" also when the stream dropped under it or
-      // stalled; the recording is not done then, and the drop line that follows says what happened.
-      if (line == kToolDoneLine && !job_.stop_requested()) return;
+      // ffmpeg's closing statistics read "任务完成" also when the stream dropped under it, stalled
+      // or was cut short: the job says it once the recording is over and its parts are known to
+      // play, and a drop line says what happened meanwhile.
+      if (line == kToolDoneLine) return;
       // A try's opening lines (and all of a failed try's) are not shown: tried every two
       // seconds, they would push the gap lines out of the box.
       if (run.saved || !continuation) write_display(ctx_.window, line);

@@ -57,12 +57,13 @@ const std::vector<std::string>& crash_safe_mp4_options() {
   // The header goes out before the first packet, so AAC must arrive in the form MP4 keeps: an
   // MPEG-TS or HLS source carries ADTS frames, which the filter turns into that form (AAC from
   // FLV or RTMP passes through unchanged). The mp4 writer of neither ffmpeg does it by itself.
-  static const std::vector<std::string> options{"-bsf:a", kAacFilter, "-movflags", kFragmentFlags};
+  static const std::vector<std::string> options{"-bsf:a", kAacFilter, "-movflags", kFragmentFlags, "-flush_packets",
+                                                "1"};
   return options;
 }
 
 const std::vector<std::string>& fragmented_mp4_options() {
-  static const std::vector<std::string> options{"-movflags", kFragmentFlags};
+  static const std::vector<std::string> options{"-movflags", kFragmentFlags, "-flush_packets", "1"};
   return options;
 }
 

@@ -31,7 +31,9 @@ std::string ffplay_program(const app::Context& ctx);
 std::string check_stream_address(const std::string& address);
 
 // The output options that keep an .mp4 playable while it is written: fragments (one per key
-// frame) after an empty header, so a tool killed or a power cut loses only the last fragment.
+// frame) after an empty header, each written through to the file as it is cut (ffmpeg otherwise
+// holds up to 256 KB, all of a short recording, until it closes the file), so a tool killed, one
+// whose closing was cut short by a second interrupt, or a power cut loses only the last fragment.
 // They carry a filter that puts AAC audio into the form MP4 keeps, which ffmpeg refuses for
 // other audio (MP3): run_tool_once then runs the command again without it.
 // Every command that writes an .mp4 from a stream puts them before its file name.

@@ -7,12 +7,16 @@
 #include "app/settings.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/range_download.h"
+#include "platform/text_codec.h"
 #include "app/logs.h"
 #include "record/display_writer.h"
+#include "record/hls_progress.h"
 #include "record/hls_replay.h"
 #include "record/live_recording.h"
 #include "record/media_tools.h"
 #include "record/preview.h"
+#include "record/tool_output.h"
 #include "record/tool_runner.h"
 
 namespace qz::record {
@@ -21,6 +25,34 @@ namespace {
 constexpr const char* kFolderBox = app::kDownloadFolderBox;
 constexpr const char* kLiveAddressBox = app::kLiveAddressBox;
 constexpr const char* kReplayAddressBox = app::kReplayAddressBox;
+
+// The start of what `address` answers, up to its first line's end (at most 1 KB).
+std::string start_of_answer(const std::string& address) {
+  platform::DownloadSession session;
+  std::string body;
+  platform::DownloadSession::Callbacks callbacks;
+  callbacks.on_reply = [](const platform::DownloadReply& reply) { return reply.status >= 200 && reply.status <= 299; };
+  callbacks.on_data = [&](const char* data, std::size_t n) {
+    body.append(data, n);
+    return body.size() < 1024 && body.find_first_of("\r\n") == std::string::npos;
+  };
+  session.fetch(address, "Accept: */*", callbacks);
+  return body.substr(0, std::min<std::size_t>(body.size(), 1024));
+}
+
+// Why the answer at `address` is no HLS playlist ("（第一行是“…”，不是 #EXTM3U；ffmpeg 也无法读取）"),
+// or empty when it starts like one or cannot be had (ffmpeg's lines have said why).
+std::string why_not_a_playlist(const std::string& address) {
+  std::string start = start_of_answer(address);
+  if (start.rfind("\xEF\xBB\xBF", 0) == 0) start.erase(0, 3);
+  if (start.empty() || start.rfind("#EXTM3U", 0) == 0) return {};
+  std::string first = start.substr(0, start.find_first_of("\r\n"));
+  if (first.size() > 60) first.resize(platform::utf8_complete_prefix(std::string_view(first).substr(0, 60)));
+  for (char& c : first)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  if (!platform::is_valid_utf8(first)) first = "（不是文字）";
+  return "（第一行是“" + first + "”，不是 #EXTM3U；ffmpeg 也无法读取）";
+}
 
 }  // namespace
 
@@ -39,8 +71,28 @@ void RecordingJobs::prepare_download_folder() {
   platform::make_directories(ctx_.window.text(kFolderBox));  // a failure shows as ffmpeg's error
 }
 
-void RecordingJobs::show_finished_message() {
-  ctx_.window.set_text(kDisplayBox, std::string(kFinishedMessage) + ctx_.window.text(kFolderBox));
+void RecordingJobs::stop_clicked(const char* button, const char* idle_caption, std::shared_ptr<ToolJob> job) {
+  ctx_.window.set_text(button, idle_caption);
+  // A job that ended by itself has already said what it kept.
+  if (job && job->finished()) return;
+  // The line goes up before the stop: the tool's closing lines and the job's ending then always
+  // land below it, however fast the tool ends. A start cancelled in its first second kept nothing.
+  ctx_.window.set_text(kDisplayBox, std::string(job ? kStopping : kNothingKept) + "\r\n");
+  if (job) job->request_stop();
+}
+
+void RecordingJobs::report_ending(ToolJob& job, const std::vector<std::string>& files, bool complete) {
+  std::string kept;
+  for (const std::string& file : files) {
+    const auto seconds = seconds_on_disk(ffmpeg_program(ctx_), file);
+    if (seconds && *seconds > 0) kept += (kept.empty() ? "" : "\r\n") + file + "（时长 " + clock_text(*seconds) + "）";
+  }
+  // One write: the box, cleared when full, never keeps "任务完成" without the files before it.
+  if (!kept.empty()) {
+    write_display(ctx_.window, kFinishedMessage + kept + (complete ? std::string("\r\n") + kToolDoneLine : ""));
+  } else if (job.stop_requested()) {
+    write_display(ctx_.window, kNothingKept);
+  }
 }
 
 void RecordingJobs::live_clicked() {
@@ -72,11 +124,7 @@ void RecordingJobs::live_clicked() {
     pending_live_start_ = 0;
     job.swap(live_job_);
   }
-  // The message goes up before the stop: the tool's closing lines ("任务完成") then always
-  // land below it, however fast the tool ends.
-  ctx_.window.set_text(kLiveButton, kLiveIdle);
-  show_finished_message();
-  if (job) job->request_stop();
+  stop_clicked(kLiveButton, kLiveIdle, std::move(job));
 }
 
 void RecordingJobs::start_live_job(std::uint64_t token) {
@@ -111,9 +159,7 @@ void RecordingJobs::replay_clicked() {
     std::lock_guard lock(mutex_);
     job.swap(replay_job_);
   }
-  ctx_.window.set_text(kReplayButton, kReplayIdle);
-  show_finished_message();
-  if (job) job->request_stop();
+  stop_clicked(kReplayButton, kReplayIdle, std::move(job));
 }
 
 void RecordingJobs::preview_clicked() {
@@ -196,6 +242,10 @@ void RecordingJobs::live_thread(ToolJob& job) {
       write_display(ctx_.window, line);
       app::write_run_log(ctx_.program_folder, line);
     });
+  std::vector<std::string> files;
+  for (const RecordedPart& part : parts) files.push_back(part.file);
+  // A recording the disk cut short kept what plays, but did not finish its work.
+  report_ending(job, files, end != LiveEnd::kCannotWrite);
 }
 
 void RecordingJobs::live_job_ended(ToolJob& job, const std::string& reason, const std::string& summary) {
@@ -208,7 +258,6 @@ void RecordingJobs::live_job_ended(ToolJob& job, const std::string& reason, cons
     live_job_.reset();
   }
   ctx_.window.set_text(kLiveButton, kLiveIdle);
-  show_finished_message();
   write_display(ctx_.window, "");
   write_display(ctx_.window, reason);
   write_display(ctx_.window, summary);
@@ -222,13 +271,26 @@ void RecordingJobs::replay_thread(ToolJob& job) {
   }
   const std::string base = first_free_file_base(ctx_.window.text(kFolderBox), "huifang_");
   job_kind_ = 2;
-  const LineCallback show = [this](const std::string& line) { write_display(ctx_.window, line); };
+  // "任务完成" is the job's to say, once the file is known to play.
+  bool tool_done = false, write_refused = false;
+  const LineCallback show = [&](const std::string& line) {
+    tool_done = tool_done || line == kToolDoneLine;
+    write_refused = write_refused || line == kWriteRefusedLine;
+    if (line != kToolDoneLine) write_display(ctx_.window, line);
+  };
+  const std::string target = base + ".mp4";
   // A missing tool is said at once, before any segment is fetched for it.
   const bool tool_present = platform::file_exists(ffmpeg_program(ctx_));
-  const HlsReplayRequest fast{address, base + ".mp4", ffmpeg_program(ctx_), kReplayPort, ctx_.config.replay_connections};
-  if (tool_present && run_hls_replay(fast, job, ctx_.window, show) == HlsReplayOutcome::Finished) return;
-  const ToolCommand command = ffmpeg_copy_command(ffmpeg_program(ctx_), address, kReplayPort, base + ".mp4");
-  run_tool(job, command, [this](const std::string& line) { write_display(ctx_.window, line); });
+  const HlsReplayRequest fast{address, target, ffmpeg_program(ctx_), kReplayPort, ctx_.config.replay_connections};
+  if (!tool_present || run_hls_replay(fast, job, ctx_.window, show) != HlsReplayOutcome::Finished) {
+    run_tool_once(job, ffmpeg_copy_command(ffmpeg_program(ctx_), address, kReplayPort, target), show);
+    // ffmpeg's own last line ("Invalid data found when processing input") does not tell the user
+    // that the address is no playlist at all.
+    if (tool_present && !job.stop_requested() && !seconds_on_disk(ffmpeg_program(ctx_), target))
+      if (const std::string why = why_not_a_playlist(address); !why.empty())
+        write_display(ctx_.window, kNotAPlaylist + address + why);
+  }
+  report_ending(job, {target}, (tool_done || job.stop_requested()) && !write_refused);
 }
 
 bool RecordingJobs::busy() {

@@ -23,6 +23,13 @@ inline constexpr const char* kLiveIdle = "开始下载直播";
 inline constexpr const char* kReplayIdle = "开始下载回放";
 inline constexpr const char* kBusy = "停止下载";
 inline constexpr const char* kFinishedMessage = "下载完成，请查看软件运行目录的mp4文件：\r\n\r\n";
+// What the display box says from a stop click until the job has ended and its files are known to
+// play; then the finished message names each playable file ("<file>（时长 00:01:02）") and
+// "任务完成" follows, or kNothingKept says that nothing plays.
+inline constexpr const char* kStopping = "正在停止并保存文件……";
+inline constexpr const char* kNothingKept = "没有保存任何内容";
+// The line of a replay address that neither the program nor ffmpeg can read as a playlist.
+inline constexpr const char* kNotAPlaylist = "不是可识别的回放列表：";
 
 // folder + separator + prefix + n, for the smallest n >= 1 with no file "<that>.mp4".
 std::string first_free_file_base(const std::string& folder, const std::string& prefix);
@@ -58,8 +65,13 @@ class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
   void run_to_its_end(void (RecordingJobs::*body)(ToolJob&), ToolJob& job);
   void live_thread(ToolJob& job);
   void replay_thread(ToolJob& job);
-  void show_finished_message();
-  // A live job that ended without a stop click: the caption and the message as after one.
+  // The stop click's part: the caption, the box, and the stop of a job still running.
+  void stop_clicked(const char* button, const char* idle_caption, std::shared_ptr<ToolJob> job);
+  // A job's last lines, once its tools have ended: the files of `files` that play, named after
+  // the finished message, and "任务完成" when the job is `complete` (stopped, or its tool finished
+  // its work); or, after a stop, that nothing was kept.
+  void report_ending(ToolJob& job, const std::vector<std::string>& files, bool complete);
+  // A live job that ended without a stop click: the caption as after one, and why it ended.
   void live_job_ended(ToolJob& job, const std::string& reason, const std::string& summary);
   void end_leftover_tools();
   std::vector<std::shared_ptr<ToolJob>> running_jobs();

@@ -26,6 +26,33 @@ void ToolJob::request_stop() {
   }
   changed_.notify_all();
   if (handler) handler();  // outside the lock: the handler may look at the job
+  std::lock_guard lock(mutex_);
+  if (!stop_deadlines_.joinable()) stop_deadlines_ = std::jthread([this](std::stop_token until) { see_tool_out(until); });
+}
+
+bool ToolJob::tool_ends_within(std::chrono::milliseconds limit, const std::stop_token& until) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!process_->running()) return true;
+    }
+    if (until.stop_requested()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+void ToolJob::see_tool_out(std::stop_token until) {
+  // No run starts after a stop, so the process looked at here is the one that was stopped.
+  if (tool_ends_within(kStopAgainAfter, until)) return;
+  {
+    std::lock_guard lock(mutex_);
+    process_->stop_gracefully();
+  }
+  if (tool_ends_within(kEndAfterStopAgain, until)) return;
+  std::lock_guard lock(mutex_);
+  process_->terminate();
 }
 
 void ToolJob::set_stop_handler(std::function<void()> handler) {

@@ -8,10 +8,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "platform/process.h"
 
 namespace qz::record {
+
+// A stopped tool that is still running this long after the stop is asked again: ffmpeg takes a
+// second interrupt as the order to give up an input it is waiting on (a live playlist that does
+// not grow holds it past the first, which it only notes between two packets). One still running
+// after the second wait is ended: the user is told within five seconds what was kept.
+inline constexpr std::chrono::milliseconds kStopAgainAfter{3000};
+inline constexpr std::chrono::milliseconds kEndAfterStopAgain{1500};
 
 class ToolJob {
  public:
@@ -26,7 +35,8 @@ class ToolJob {
 
   // Graceful: ffmpeg closes its files and prints its closing statistics. Ends the job. With a
   // stop handler set, the handler is called instead and sees to the tool's end itself (a tool
-  // reading from a local server of ours is ended by its input running out).
+  // reading from a local server of ours is ended by its input running out). Either way the tool
+  // is asked again, and then ended, when it is slow to go (kStopAgainAfter, kEndAfterStopAgain).
   void request_stop();
   void set_stop_handler(std::function<void()> handler);
   bool stop_requested() const;
@@ -45,12 +55,17 @@ class ToolJob {
   bool wait_finished(std::chrono::milliseconds timeout);
 
  private:
+  // After a stop: the tool's two deadlines, unless it ends first or the job goes away.
+  void see_tool_out(std::stop_token until);
+  bool tool_ends_within(std::chrono::milliseconds limit, const std::stop_token& until);
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_requested_ = false;
   bool finished_ = false;
   std::function<void()> stop_handler_;
   std::unique_ptr<platform::Process> process_;
+  std::jthread stop_deadlines_;  // last: it ends and is joined before the rest goes
 };
 
 }  // namespace qz::record

@@ -1,6 +1,7 @@
 #include "record/tool_output.h"
 
 #include <array>
+#include <cctype>
 #include <utility>
 
 #include "app/text_util.h"
@@ -26,7 +27,73 @@ std::size_t gbk_complete_prefix(std::string_view s) {
   return s.size();
 }
 
+// Beyond this many different lines a run's new lines are shown without being remembered: the
+// memory of one run stays small whatever a tool writes.
+constexpr std::size_t kRememberedLines = 256;
+
+// ffmpeg's warnings name their source first ("[mp4 @ 0x55d1c2] …"), and ffmpeg folds an identical
+// repeat itself ("    Last message repeated 3 times"). Its other lines (the streams it found, its
+// progress) may look alike numbers aside, and each says something of its own.
+bool is_warning(std::string_view line) {
+  const std::size_t start = line.find_first_not_of(' ');
+  if (start == std::string_view::npos) return false;
+  line.remove_prefix(start);
+  return line.rfind("[", 0) == 0 || line.rfind("Last message repeated", 0) == 0;
+}
+
+// The line with every run of digits (and hexadecimal addresses such as "0x55d1c2") as one "#".
+std::string without_numbers(std::string_view line) {
+  std::string out;
+  for (std::size_t i = 0; i < line.size();) {
+    const bool hex = line.compare(i, 2, "0x") == 0;
+    if (hex || (line[i] >= '0' && line[i] <= '9')) {
+      i += hex ? 2 : 0;
+      while (i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i]))) ++i;
+      out += '#';
+    } else {
+      out += line[i++];
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string RepeatFolder::take_line(std::string_view line) {
+  std::string_view text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  if (!is_warning(text)) return std::string(line);
+  std::string key = without_numbers(text);
+  if (const auto it = index_.find(key); it != index_.end()) {
+    ++seen_[it->second].again;
+    return {};
+  }
+  if (seen_.size() < kRememberedLines) {
+    index_.emplace(std::move(key), seen_.size());
+    seen_.push_back({std::string(text), 0});
+  }
+  return std::string(line);
+}
+
+std::string RepeatFolder::fold(std::string_view text) {
+  held_.append(text);
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t end; (end = held_.find_first_of("\r\n", start)) != std::string::npos; start = end + 1)
+    out += take_line(std::string_view(held_).substr(start, end + 1 - start));
+  held_.erase(0, start);
+  return out;
+}
+
+std::string RepeatFolder::flush() {
+  std::string out = std::move(held_);
+  held_.clear();
+  if (!out.empty()) out = take_line(out);
+  if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += '\n';
+  for (const Repeated& r : seen_)
+    if (r.again > 0) out += r.line + "（此行又出现 " + std::to_string(r.again) + " 次）\n";
+  return out;
+}
 
 std::string OutputDecoder::decode(std::string_view bytes) {
   std::string data = std::move(carry_);

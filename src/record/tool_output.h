@@ -3,6 +3,8 @@
 // character between two reads, and one status line per chunk.
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace qz::record {
 
@@ -22,6 +24,31 @@ class OutputDecoder {
  private:
   std::string carry_;
   bool gbk_ = false;
+};
+
+// ffmpeg repeats a warning for every packet it concerns ("Non-monotonous DTS …", each time with
+// other numbers): one long replay wrote megabytes of them, which pushed the progress line out of
+// the display box. A warning line ("[mp4 @ 0x…] …") that, numbers aside, was shown before in the
+// same run is counted instead of shown again; at the end each counted line is shown once more with
+// its count. Other lines (progress, the streams found) always pass. Output is taken in whole lines
+// (ending in LF or CR): the start of a line is held back until its end arrives.
+class RepeatFolder {
+ public:
+  // `text` with the repeats taken out and any unfinished last line held back.
+  std::string fold(std::string_view text);
+  // The held-back text, then a line per repeated one: "<line>（此行又出现 <n> 次）".
+  std::string flush();
+
+ private:
+  std::string take_line(std::string_view line);
+
+  struct Repeated {
+    std::string line;  // as first shown, without its line end
+    std::size_t again = 0;
+  };
+  std::string held_;
+  std::vector<Repeated> seen_;
+  std::unordered_map<std::string, std::size_t> index_;  // a line without its numbers -> seen_
 };
 
 // The status line for one chunk of output, or empty when the chunk shows nothing:

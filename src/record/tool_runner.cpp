@@ -1,6 +1,7 @@
 #include "record/tool_runner.h"
 
 #include <array>
+#include <cstdio>
 
 #include "platform/fs.h"
 #include "record/tool_output.h"
@@ -23,14 +24,18 @@ ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallbac
     return {};
   }
   OutputDecoder decoder;
+  RepeatFolder folder;
   std::array<char, kChunkBytes + 1> buffer{};
   bool write_refused = false;
+  auto show = [&](const std::string& folded) {
+    std::string status = chunk_status_line(folded);
+    if (write_refused && status == kToolDoneLine) status = kWriteRefusedLine;
+    if (!status.empty()) line(status);
+  };
   auto take = [&](const std::string& decoded) {
     text(decoded);
     write_refused = write_refused || tells_of_refused_write(decoded);
-    std::string status = chunk_status_line(decoded);
-    if (write_refused && status == kToolDoneLine) status = kWriteRefusedLine;
-    if (!status.empty()) line(status);
+    show(folder.fold(decoded));
   };
   for (;;) {
     // Blocks until the tool writes or ends; a character kept back from the last read counts
@@ -41,6 +46,7 @@ ToolRun run_and_read(ToolJob& job, const ToolCommand& command, const LineCallbac
     take(decoder.decode(std::string_view(buffer.data(), n)));
   }
   take(decoder.flush());
+  show(folder.flush());
   ToolRun run{true, job.process().wait(-1).value_or(-1)};
   run.write_refused = write_refused;
   return run;
@@ -69,6 +75,18 @@ ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallba
   ToolRun again = run_and_read(job, without_aac_filter(command), [](const std::string&) {}, line);
   again.aac_filter_refused = true;
   return again;
+}
+
+std::optional<double> seconds_on_disk(const std::string& ffmpeg, const std::string& file) {
+  ToolJob probe;
+  std::string output;
+  run_tool_once(probe, {ffmpeg, {"-hide_banner", "-i", file}}, [&](const std::string& line) { output += line; });
+  int h = 0, m = 0;
+  double s = 0;
+  const auto at = output.find("Duration: ");
+  if (at == std::string::npos || std::sscanf(output.c_str() + at + 10, "%d:%d:%lf", &h, &m, &s) != 3)
+    return std::nullopt;
+  return h * 3600.0 + m * 60.0 + s;
 }
 
 void run_tool_unfinished(ToolJob& job, const ToolCommand& command, const LineCallback& line) {

@@ -1,6 +1,7 @@
 #pragma once
 // Runs a tool to its end and turns its console output into status lines as it arrives.
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "record/media_tools.h"
@@ -32,5 +33,9 @@ struct ToolRun {
   bool write_refused = false;       // the disk was full or the folder refused the file
 };
 ToolRun run_tool_once(ToolJob& job, const ToolCommand& command, const LineCallback& line);
+
+// The length of a media file as ffmpeg reads it from its header and fragments; nothing when
+// ffmpeg cannot read it as media (a file cut off before its first fragment, a page, nothing).
+std::optional<double> seconds_on_disk(const std::string& ffmpeg, const std::string& file);
 
 }  // namespace qz::record

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "fixtures/hls_cdn.h"
 #include "fixtures/http_server.h"
 #include "fixtures/platform_site/platform_site.h"
 #include "platform/process.h"
 #include "platform/text_codec.h"
+#include "ui/headless/headless_desktop.h"
 
 #include <fstream>
+#include <regex>
 
 namespace qz::test {
 namespace {
@@ -215,6 +218,121 @@ TEST_F(CliFixture, SavedSettingsNeverOverwriteTheGivenFolder) {
   child.signal(SIGINT);
   EXPECT_EQ(child.wait(40s), 0) << output();
   EXPECT_FALSE(fs::exists(old_folder / "zhibo_1.mp4"));
+}
+
+// A replay CDN whose segments come slowly enough for a download to be stopped halfway: a 40 s
+// clip in 1 s segments, each file answered at 40 KB/s.
+struct SlowCdn {
+  explicit SlowCdn(HttpServer& server, const fs::path& folder) : cdn(server, test_ffmpeg(), folder) {
+    made = cdn.make(40);
+    // A playlist another tool wrote, with a comment before its first line: not HLS to anyone.
+    if (made) write_bytes(folder / "comment.m3u8", "# exported by a recorder\n" + read_bytes(folder / "plain.m3u8"));
+    cdn.serve(100, 40000);
+  }
+  HlsCdn cdn;
+  bool made = false;
+};
+
+bool grows_past(const fs::path& file, std::uintmax_t bytes) {
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  return !ec && size > bytes;
+}
+
+// True once the download is under way into `file`; for a live playlist, once ffmpeg has also read
+// all its segments and waits for more (it asks for the playlist again, after the program's own
+// look and its own first read), the wait in which it only notes the first interrupt.
+bool under_way(HttpServer& server, const std::string& playlist, const fs::path& file) {
+  if (!grows_past(file, 1000)) return false;
+  if (playlist != "live.m3u8") return true;
+  int asked = 0;
+  for (const HttpRequest& r : server.requests()) asked += r.path == "/hls/" + playlist;
+  return asked >= 3;
+}
+
+// Whatever ends a replay, the last lines say what was kept, and the exit code agrees: a stop
+// keeps a file that plays and exits 0; an address nobody can read is named as such.
+TEST_F(CliFixture, EveryReplayEndsWithWhatItKept) {
+  SlowCdn slow(server, program.path().parent_path() / "cdn");
+  ASSERT_TRUE(slow.made);
+  struct Row {
+    const char* name;
+    std::string playlist;  // under the CDN's /hls/
+    bool stop;             // SIGTERM once the file holds its first fragments
+    int code;
+    std::vector<std::string> says, never_says;
+    bool plays;
+  };
+  const std::string comment_address = slow.cdn.address("comment.m3u8");
+  const Row rows[] = {
+      {"comment first", "comment.m3u8", false, 6,
+       {"不是可识别的回放列表：" + comment_address + "（第一行是“# exported by a recorder”，不是 #EXTM3U；ffmpeg 也无法读取）"},
+       {"下载完成", "任务完成"}, false},
+      // ffmpeg follows a playlist without an end itself, and waits on it past its first interrupt.
+      {"live playlist stopped", "live.m3u8", true, 0, {"正在停止并保存文件……", "任务完成"}, {"没有保存任何内容"}, true},
+      {"long ended replay stopped", "plain.m3u8", true, 0,
+       {"正在停止并保存文件……", "回放下载已停止：保存了开头的 ", "任务完成"}, {"没有保存任何内容"}, true},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    const fs::path down = program / ("down" + std::to_string(++n));
+    const fs::path file = down / "huifang_1.mp4";
+    Child child(args({"download", slow.cdn.address(row.playlist), "--dir", u8(down)}), env(), u8(out));
+    if (row.stop) {
+      ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return under_way(server, row.playlist, file); }, 60s))
+          << row.name << "\n" << output();
+      child.signal(SIGTERM);
+    }
+    EXPECT_EQ(child.wait(120s), row.code) << row.name << "\n" << output();
+    const std::string said = output();
+    for (const std::string& text : row.says) EXPECT_NE(said.find(text), std::string::npos) << row.name << ": " << text << "\n" << said;
+    for (const std::string& text : row.never_says) EXPECT_EQ(said.find(text), std::string::npos) << row.name << ": " << text << "\n" << said;
+    const double seconds = probe_duration(file);
+    if (!row.plays) {
+      EXPECT_LT(seconds, 0) << row.name;
+      continue;
+    }
+    ASSERT_GT(seconds, 0.5) << row.name << "\n" << said;
+    // The file is named after the finished message, with the length it plays for.
+    EXPECT_NE(said.find("下载完成，请查看软件运行目录的mp4文件：\r\n\r\n" + u8(file) + "（时长 "), std::string::npos)
+        << row.name << "\n" << said;
+    std::smatch kept;
+    if (std::regex_search(said, kept, std::regex("保存了开头的 (\\d+)/(\\d+) 段"))) {
+      // What the stop line says was kept is what plays: one second a segment.
+      EXPECT_LT(std::stoi(kept[1]), std::stoi(kept[2])) << said;
+      EXPECT_NEAR(seconds, std::stod(kept[1]), 1.5) << said;
+    }
+  }
+}
+
+// A program killed outright leaves none of its ffmpegs running: not the replay's remux and
+// preview feed (which read from a loopback server that went with it), not the ffmpeg that follows
+// a live playlist (which waits on it past the interrupt the system sends at its parent's death).
+TEST_F(CliFixture, AKilledProgramLeavesNoFfmpegOfItsOwn) {
+  SlowCdn slow(server, program.path().parent_path() / "cdn");
+  ASSERT_TRUE(slow.made);
+  const std::string ffmpeg = u8(fs::canonical(test_ffmpeg()));  // as the system names a running program
+  for (const char* playlist : {"plain.m3u8", "live.m3u8"}) {
+    const fs::path down = program / (std::string("killed_") + playlist);
+    Child child(args({"download", slow.cdn.address(playlist), "--dir", u8(down)}), env(), u8(out));
+    ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return under_way(server, playlist, down / "huifang_1.mp4"); }, 60s))
+        << playlist << "\n" << output();
+    std::vector<platform::RunningProcess> tools;
+    for (const auto& p : platform::processes_running_program(ffmpeg))
+      if (p.parent_id == child.id()) tools.push_back(p);
+    ASSERT_FALSE(tools.empty()) << playlist;
+    child.signal(SIGKILL);
+    child.wait(10s);
+    // The keeper interrupts them again two seconds after the death and ends them at ten.
+    const bool all_gone = ui::HeadlessDesktop::wait_until([&] {
+      for (const auto& tool : tools)
+        if (platform::program_of_process(tool.id) == ffmpeg) return false;
+      return true;
+    }, 15s);
+    EXPECT_TRUE(all_gone) << playlist;
+    for (const auto& tool : tools)
+      if (platform::program_of_process(tool.id) == ffmpeg) platform::terminate_process(tool.id);
+  }
 }
 
 }  // namespace

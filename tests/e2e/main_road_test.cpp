@@ -151,7 +151,9 @@ TEST(MainRoad, FromAPastedShareLinkToFilesThatPlay) {
     wait_for([] { return false; }, 300ms);  // the last status line reaches the box
     EXPECT_EQ(program.shown("按钮_开始"), QString::fromUtf8("开始下载直播"));
     const std::string display = program.model.text("编辑框_显示");
-    EXPECT_EQ(display.rfind("下载完成，请查看软件运行目录的mp4文件：\r\n\r\n" + u8(down), 0), 0u) << display;
+    EXPECT_EQ(display.rfind("正在停止并保存文件……\r\n", 0), 0u) << display;
+    EXPECT_NE(display.find("下载完成，请查看软件运行目录的mp4文件：\r\n\r\n" + u8(file) + "（时长 "), std::string::npos)
+        << display;
     EXPECT_NE(display.find("任务完成"), std::string::npos) << display;
     const double duration = probe_duration(file);
     EXPECT_GT(duration, recorded - 4.0);

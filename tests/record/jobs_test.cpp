@@ -103,8 +103,9 @@ TEST_F(JobsTest, LiveRecordingStopsOnTheSecondClickAndThePlayableFileHasTheRecor
   const double recorded = record_live(source, 4s);
   EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
   ASSERT_TRUE(display_shows("任务完成"));
-  const std::string message = std::string(kFinishedMessage) + window.text("编辑框_下载目录");
-  EXPECT_EQ(display().rfind(message, 0), 0u) << display();
+  // The click says the stop is under way; the ending names the file that plays.
+  EXPECT_EQ(display().rfind(std::string(kStopping) + "\r\n", 0), 0u) << display();
+  EXPECT_NE(display().find(kFinishedMessage + down("zhibo_1.mp4") + "（时长 "), std::string::npos) << display();
   const auto seconds = duration(down("zhibo_1.mp4"));
   ASSERT_TRUE(seconds) << "zhibo_1.mp4 does not play";
   EXPECT_NEAR(*seconds, recorded, 1.0);
@@ -134,10 +135,13 @@ TEST_F(JobsTest, ReplayDownloadsTheWholePlaylistWithoutStartLines) {
   ASSERT_TRUE(seconds) << "huifang_1.mp4 does not play";
   EXPECT_NEAR(*seconds, 6.0, 1.0);
 
-  // The stop click after the end resets the caption, names the folder and leaves job kind 1.
+  // The job's ending named the file; the stop click after the end resets the caption and leaves
+  // the box as it is.
+  EXPECT_NE(display().find(kFinishedMessage + down("huifang_1.mp4") + "（时长 00:00:0"), std::string::npos) << display();
+  const std::string ended = display();
   click(kReplayButton);
   EXPECT_EQ(window.text(kReplayButton), "开始下载回放");
-  EXPECT_EQ(display(), std::string(kFinishedMessage) + window.text("编辑框_下载目录"));
+  EXPECT_EQ(display(), ended);
 }
 
 TEST_F(JobsTest, LiveAndReplayAtOnceStopOnlyTheirOwnToolAndOnlyOrphanedToolsEndAtLiveStart) {
@@ -225,7 +229,9 @@ TEST_F(JobsTest, ReplaySoundThatIsNotAacIsKept) {
   for (const Case& c : cases) {
     window.set_text("编辑框_回放url", server.base_url() + c.path);
     click(kReplayButton);
-    ASSERT_TRUE(display_shows("任务完成", 60s)) << c.path << "\n" << display();
+    // The ending names this case's file (the box still holds the last case's ending).
+    ASSERT_TRUE(display_shows(down(c.file) + "（时长 ", 60s)) << c.path << "\n" << display();
+    ASSERT_TRUE(display_shows("任务完成")) << c.path << "\n" << display();
     EXPECT_EQ(display().find("Error initializing"), std::string::npos) << c.path << "\n" << display();
     click(kReplayButton);  // the caption back to idle, for the next case
     const auto audio = test::decoded_audio(ffmpeg, down(c.file));
@@ -246,7 +252,7 @@ TEST_F(JobsTest, ASecondClickDuringTheStartSecondCancelsTheRecording) {
   EXPECT_TRUE(std::filesystem::is_directory(folder / "down"));
   click(kLiveButton);
   EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
-  const std::string message = std::string(kFinishedMessage) + window.text("编辑框_下载目录");
+  const std::string message = std::string(kNothingKept) + "\r\n";
   EXPECT_EQ(display(), message);
   std::this_thread::sleep_for(1500ms);
   EXPECT_EQ(display(), message);  // no recording thread wrote its start line

@@ -19,7 +19,7 @@ TEST(FfmpegCommand, ArgumentsInOrder) {
                                       "-f", "mpegts", "-y", "udp://127.0.0.1:1111", "-c", "copy",
                                       "-bsf:a", "aac_adtstoasc", "-movflags",
                                       "+frag_keyframe+empty_moov+default_base_moof",
-                                      "C:\\my videos\\zhibo_1.mp4"};
+                                      "-flush_packets", "1", "C:\\my videos\\zhibo_1.mp4"};
   EXPECT_EQ(live.args, args);
 
   const ToolCommand replay = ffmpeg_copy_command("ffm.exe", "http://h/r.m3u8", 1112, "-odd.mp4");

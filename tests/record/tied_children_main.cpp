@@ -2,8 +2,10 @@
 // a tool (ffmpeg, asked to stop when we end) and, when given, a browser (ended when we end).
 // It prints each child's id on a line of its own, then "ready".
 //   tied_children <ffmpeg> [<browser> <profile folder>]
+//   tied_children --stubborn <shell>   a tool that ignores every interrupt (Linux)
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "platform/process.h"
@@ -12,6 +14,16 @@ int main(int argc, char** argv) {
   using namespace qz::platform;
   if (argc < 2) return 2;
   Process tool;
+  if (std::string(argv[1]) == "--stubborn" && argc >= 3) {
+    ProcessOptions stubborn{.program = argv[2],
+                            .args = {"-c", "trap '' INT; while :; do sleep 1; done"},
+                            .streams = Streams::kInputOnly,
+                            .when_we_end = WhenWeEnd::kStop};
+    if (!tool.start(stubborn)) return 3;
+    std::printf("%d\nready\n", tool.id());
+    std::fflush(stdout);
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
   ProcessOptions tool_options{.program = argv[1],
                               .args = {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
                                        "testsrc2=size=64x64:rate=5", "-f", "null", "-"},

@@ -2,6 +2,7 @@
 // leaves no tool and no browser behind.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 
 #include "media_fixture.h"
@@ -81,6 +82,40 @@ TEST(TiedChildren, AKilledProgramLeavesNoToolOrBrowserAfterTwoSeconds) {
   for (int id : processes_mentioning(profile)) platform::terminate_process(id);
 #endif
 }
+
+#ifndef _WIN32
+// A tool asked to stop when its program is killed may not obey (an ffmpeg waiting on a live
+// playlist, here a shell that ignores every interrupt): it is ended ten seconds later all the same.
+TEST(TiedChildren, AToolThatIgnoresTheStopIsEndedTenSecondsAfterAKill) {
+  platform::Process program;
+  platform::ProcessOptions options{.program = test::u8(test::from_u8(QZ_HELPER_DIR) / "qz_tied_children" QZ_EXE),
+                                   .args = {"--stubborn", "/bin/sh"},
+                                   .when_we_end = platform::WhenWeEnd::kKeepRunning};
+  ASSERT_TRUE(program.start(options)) << options.program;
+  std::string output;
+  char buffer[256];
+  while (output.find("ready") == std::string::npos) {
+    const std::size_t n = program.read_output(buffer, sizeof buffer);
+    ASSERT_GT(n, 0u) << output;
+    output.append(buffer, n);
+  }
+  const int tool = std::stoi(output);
+  const std::string shell = platform::program_of_process(tool);
+  ASSERT_FALSE(shell.empty());
+  // The shell ignores interrupts once it has read its first command.
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+    const std::string status = test::read_bytes("/proc/" + std::to_string(tool) + "/status");
+    const auto at = status.find("SigIgn:");
+    return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) & (1u << (SIGINT - 1))) != 0;
+  }, 10s));
+  ASSERT_TRUE(program.terminate());
+  ASSERT_TRUE(program.wait(5000));
+  // Still there once the interrupts have come (the system's at the death, the keeper's after two
+  // seconds), gone at ten; fifteen allow for a loaded machine.
+  EXPECT_TRUE(ui::HeadlessDesktop::wait_until([&] { return platform::program_of_process(tool) != shell; }, 15s));
+  platform::terminate_process(tool);
+}
+#endif
 
 }  // namespace
 }  // namespace qz::record

@@ -33,6 +33,33 @@ TEST(ChunkStatusLine, AMarkerSplitAcrossTwoChunksIsNotFound) {
   EXPECT_EQ(chunk_status_line("head: 0.1%"), "head: 0.1%");
 }
 
+// A warning ffmpeg writes for every packet is shown once, with its count at the end; the lines
+// around it, progress lines alike but for their numbers, and a line cut between two reads, pass.
+TEST(RepeatFolder, AWarningRepeatedWithOtherNumbersIsShownOnceWithItsCount) {
+  const std::string dts =
+      "[mp4 @ 0x55d1c2a0] Non-monotonous DTS in output stream 0:1; previous: 1200, current: 1180; changing to 1201.\n";
+  RepeatFolder folder;
+  std::string shown = folder.fold("  Stream #0:0 -> #0:0 (copy)\n  Stream #0:1 -> #0:1 (copy)\n");
+  shown += folder.fold(dts);
+  std::string flood;
+  for (int i = 0; i < 5000; ++i)
+    flood += "[mp4 @ 0x55d1c2a0] Non-monotonous DTS in output stream 0:1; previous: " + std::to_string(2000 + i) +
+             ", current: " + std::to_string(1990 + i) + "; changing to " + std::to_string(2001 + i) + ".\n" +
+             (i % 1000 == 0 ? "frame=  " + std::to_string(i) + " fps=0.0 size=  1kB time=00:00:01.00\r" : "");
+  // Cut anywhere, even inside a line: the pieces come back whole.
+  for (std::size_t at = 0; at < flood.size(); at += 1023) shown += folder.fold(std::string_view(flood).substr(at, 1023));
+  shown += folder.fold("[hls @ 0x1] Opening 'http://h/s1.ts' for reading\nvideo:1kB muxing overhead: 1%");
+  shown += folder.flush();
+  EXPECT_EQ(shown,
+            "  Stream #0:0 -> #0:0 (copy)\n  Stream #0:1 -> #0:1 (copy)\n" + dts +
+                "frame=  0 fps=0.0 size=  1kB time=00:00:01.00\rframe=  1000 fps=0.0 size=  1kB time=00:00:01.00\r"
+                "frame=  2000 fps=0.0 size=  1kB time=00:00:01.00\rframe=  3000 fps=0.0 size=  1kB time=00:00:01.00\r"
+                "frame=  4000 fps=0.0 size=  1kB time=00:00:01.00\r"
+                "[hls @ 0x1] Opening 'http://h/s1.ts' for reading\nvideo:1kB muxing overhead: 1%\n" +
+                dts.substr(0, dts.size() - 1) + "（此行又出现 5000 次）\n");
+  EXPECT_EQ(chunk_status_line(shown), "任务完成");  // the end is still read as the end
+}
+
 TEST(OutputDecoder, Utf8ElseGbkWithoutSplittingACharacter) {
   const std::string utf8 = "保存到 视频.mp4";
   const std::string gbk = platform::utf8_to_gbk(utf8);

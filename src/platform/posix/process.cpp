@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -118,6 +121,129 @@ pid_t fork_and_exec(const SpawnPlan& plan) {
   return pid;
 }
 
+// The keeper: a small process forked (without a new program) when the first tool starts, which
+// outlives this program to see that its tools end. The kernel asks each tool to stop when this
+// program goes (its end-of-parent signal, SIGINT), but an ffmpeg waiting on a live playlist, or on
+// a local server that went with us, only notes the first interrupt: the keeper interrupts the
+// tools again after kKeeperSecondStop, which ends such a wait, and kills what still runs after
+// kKeeperKill. It learns of each tool through a pidfd passed over a socket (a process's id could
+// name another process by the time it is used), and of this program's end through that socket
+// closing. Between the fork and its end it makes plain system calls only.
+constexpr int kKeeperSecondStopMs = 2000;
+constexpr int kKeeperKillMs = 10000;
+constexpr int kKeeperMaxTools = 128;
+
+long now_ms() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+// Waits until `deadline_ms` or until every tool has ended; closes the pidfds of those that end.
+void keeper_wait_for_tools(int* pidfds, int& count, long deadline_ms) {
+  while (count > 0) {
+    const long left = deadline_ms - now_ms();
+    if (left <= 0) return;
+    pollfd polls[kKeeperMaxTools];
+    for (int i = 0; i < count; ++i) polls[i] = {pidfds[i], POLLIN, 0};
+    timespec wait{left / 1000, (left % 1000) * 1000000L};
+    if (::syscall(SYS_ppoll, polls, count, &wait, nullptr, 0) < 0 && errno != EINTR) return;
+    for (int i = count - 1; i >= 0; --i)
+      if (polls[i].revents != 0) {
+        ::syscall(SYS_close, pidfds[i]);
+        pidfds[i] = pidfds[--count];
+      }
+  }
+}
+
+[[noreturn]] void run_keeper(int channel) {
+  // Our terminal's Ctrl+C and a signal to our process group are this program's, not the keeper's:
+  // every signal stays blocked (as on the launcher thread it was forked from).
+  ::setpgid(0, 0);
+  int pidfds[kKeeperMaxTools];
+  int count = 0;
+  for (;;) {
+    pollfd polls[kKeeperMaxTools + 1];
+    polls[0] = {channel, POLLIN, 0};
+    for (int i = 0; i < count; ++i) polls[i + 1] = {pidfds[i], POLLIN, 0};
+    if (::syscall(SYS_ppoll, polls, count + 1, nullptr, nullptr, 0) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    // A tool that has ended needs no keeping.
+    for (int i = count - 1; i >= 0; --i)
+      if (polls[i + 1].revents != 0) {
+        ::syscall(SYS_close, pidfds[i]);
+        pidfds[i] = pidfds[--count];
+      }
+    if (polls[0].revents == 0) continue;
+    char byte;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const long n = ::syscall(SYS_recvmsg, channel, &message, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // this program has ended
+    const cmsghdr* header = CMSG_FIRSTHDR(&message);
+    if (header && header->cmsg_type == SCM_RIGHTS) {
+      int pidfd;
+      __builtin_memcpy(&pidfd, CMSG_DATA(header), sizeof pidfd);
+      if (count < kKeeperMaxTools)
+        pidfds[count++] = pidfd;
+      else
+        ::syscall(SYS_close, pidfd);
+    }
+  }
+  const long gone_at = now_ms();
+  keeper_wait_for_tools(pidfds, count, gone_at + kKeeperSecondStopMs);
+  for (int i = 0; i < count; ++i) ::syscall(SYS_pidfd_send_signal, pidfds[i], SIGINT, nullptr, 0);
+  keeper_wait_for_tools(pidfds, count, gone_at + kKeeperKillMs);
+  for (int i = 0; i < count; ++i) ::syscall(SYS_pidfd_send_signal, pidfds[i], SIGKILL, nullptr, 0);
+  ::_exit(0);
+}
+
+// Starts the keeper; this program's end of its channel, or -1 when it could not be started.
+int start_keeper() {
+  int channel[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, channel) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(channel[1], 3);
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) ::dup2(null, fd);
+    ::syscall(SYS_close_range, 4u, ~0u, 0u);  // nothing of ours stays open in the keeper
+    run_keeper(3);
+  }
+  close_fd(channel[1]);
+  if (pid < 0) close_fd(channel[0]);
+  return channel[0];
+}
+
+// Hands the tool to the keeper (when there is one and the system has pidfds).
+void keep(int channel, pid_t tool) {
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, tool, 0));
+  if (pidfd < 0) return;
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = SOL_SOCKET;
+  header->cmsg_type = SCM_RIGHTS;
+  header->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(header), &pidfd, sizeof pidfd);
+  ::sendmsg(channel, &message, MSG_NOSIGNAL);
+  ::close(pidfd);
+}
+
 // Every child is forked from this one thread, which lives as long as the program: the kernel
 // sends a child its end-of-parent signal when the *thread* that forked it ends, so a child
 // forked from a job's short-lived thread would be signalled as soon as that job ended. The same
@@ -171,6 +297,10 @@ class Launcher {
         queue_.pop_front();
         lock.unlock();
         const pid_t pid = fork_and_exec(*request->plan);
+        if (pid != 0 && request->plan->death_signal == SIGINT) {
+          if (keeper_ < 0) keeper_ = start_keeper();
+          if (keeper_ >= 0) keep(keeper_, pid);
+        }
         lock.lock();
         request->pid = pid;
         request->done = true;
@@ -196,6 +326,7 @@ class Launcher {
   std::condition_variable changed_;
   std::deque<Request*> queue_;
   std::vector<pid_t> orphans_;
+  int keeper_ = -1;  // launcher thread only
 };
 
 int death_signal(WhenWeEnd when) {

@@ -275,7 +275,7 @@ class CliRun {
     while (busy() && platform::interrupt_count() == interrupts_before)
       std::this_thread::sleep_for(100ms);
     if (busy()) {
-      say(stderr, "\n正在停止并保存文件……\n");
+      // The click puts "正在停止并保存文件……" in the box, and the job's ending after it.
       desktop_.run_on_ui([&] { window_.click(button); });
       HeadlessDesktop::wait_until([&] { return !busy(); }, 20s);
     }
