@@ -74,6 +74,13 @@ std::string path_of_ws_url(const std::string& url) {
 // Every new page and frame waits for us before it runs, so its first request is seen too.
 const json kAutoAttach = {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}};
 
+// The event's text again after its params changed.
+std::string dump_event(const DevToolsEvent& event) {
+  json message = {{"method", event.method}, {"params", event.params}};
+  if (!event.session_id.empty()) message["sessionId"] = event.session_id;
+  return message.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 bool asks_headless(const std::vector<std::string>& flags) {
   for (const std::string& flag : flags)
     if (flag.rfind("--headless", 0) == 0) return true;
@@ -163,8 +170,8 @@ std::string Automation::profile_folder() const {
   return profile_;
 }
 
-std::shared_ptr<Automation::Link> Automation::connect_link(int port, const std::string& path, bool discover,
-                                                           std::string* error) {
+std::shared_ptr<Automation::Link> Automation::open_link(bool discover, const DevToolsClient::ChannelOpener& open_channel,
+                                                        std::string* error) {
   auto link = std::make_shared<Link>();
   link->discover = discover;
   std::weak_ptr<Link> weak = link;
@@ -174,9 +181,19 @@ std::shared_ptr<Automation::Link> Automation::connect_link(int port, const std::
   };
   handlers.on_problem = [this](const std::string& line) { error_log(line); };
   handlers.on_closed = [this, weak] { on_link_closed(weak); };
-  link->client = DevToolsClient::connect("127.0.0.1", port, path, std::move(handlers), error);
+  link->client = DevToolsClient::open(open_channel, std::move(handlers), error);
   if (!link->client) return nullptr;
   return link;
+}
+
+std::shared_ptr<Automation::Link> Automation::connect_link(int port, const std::string& path, bool discover,
+                                                           std::string* error) {
+  return open_link(
+      discover,
+      [&](platform::MessageHandlers handlers, std::string* channel_error) {
+        return platform::WebSocket::connect("127.0.0.1", port, path, std::move(handlers), channel_error);
+      },
+      error);
 }
 
 bool Automation::watch_targets(const std::shared_ptr<Link>& link) {
@@ -219,9 +236,13 @@ std::shared_ptr<Automation::Link> Automation::own_browser() {
     profile_ = profile;
   }
   std::shared_ptr<Link> link;
-  // A browser left running on this profile by an earlier run (one that crashed) holds its lock:
-  // it is used while it answers, else its port file is stale and the browser starts afresh.
-  if (auto endpoint = platform::read_devtools_active_port(profile)) {
+  // A browser left running on this profile by an earlier run (one that crashed) holds its lock.
+  // Driven over a pipe, it has no port to be taken over by: it is ended (asked first, so it
+  // writes its cookies out) and a fresh one starts. With a port, it is used while it answers,
+  // else its port file is stale and the browser starts afresh.
+  if (platform::browser_pipe_supported()) {
+    if (!platform::end_browser_on_profile(profile)) log("browser: the one left running on the profile does not end");
+  } else if (auto endpoint = platform::read_devtools_active_port(profile)) {
     std::string ignored;
     link = connect_link(endpoint->port, endpoint->path, false, &ignored);
     if (link)
@@ -253,15 +274,68 @@ std::shared_ptr<Automation::Link> Automation::start_browser(const std::string& b
     fail(BrowserProblem::no_display, browser);
     return nullptr;
   }
+  const bool piped = platform::browser_pipe_supported();
   std::vector<std::string> args = {
-      "--remote-debugging-port=0",        "--remote-debugging-address=127.0.0.1",
       "--user-data-dir=" + profile,       "--no-first-run",
       "--no-default-browser-check",       "--disable-background-networking",
       "--disable-component-update",       "--disable-sync",
   };
+  // Over the pipe no other program can reach the browser (and the login kept in it); a port on
+  // loopback is open to every local account.
+  if (piped)
+    args.insert(args.begin(), "--remote-debugging-pipe");
+  else
+    args.insert(args.begin(), {"--remote-debugging-port=0", "--remote-debugging-address=127.0.0.1"});
   if (options_.headless) args.push_back("--headless=new");
   args.insert(args.end(), options_.browser_flags.begin(), options_.browser_flags.end());
   args.push_back("about:blank");
+  return piped ? start_piped_browser(browser, args) : start_port_browser(browser, args, profile);
+}
+
+bool Automation::start_cancelled() {
+  std::lock_guard lock(mutex_);
+  return stopped_;
+}
+
+std::shared_ptr<Automation::Link> Automation::start_piped_browser(const std::string& browser,
+                                                                  const std::vector<std::string>& args) {
+  std::unique_ptr<platform::BrowserProcess> process;
+  std::string error;
+  auto link = open_link(
+      false,
+      [&](platform::MessageHandlers handlers, std::string* channel_error) {
+        std::unique_ptr<platform::MessageChannel> channel;
+        process = platform::BrowserProcess::start_piped(browser, args, std::move(handlers), &channel, channel_error);
+        return channel;
+      },
+      &error);
+  if (!link) {
+    fail(BrowserProblem::cannot_start, error);
+    if (process) process->kill();
+    return nullptr;
+  }
+  log("browser started: " + browser);
+  link->process = std::move(process);
+  // The pipe is there at once; the browser answers on it once it is up. Asked in short turns, so
+  // a shutdown meanwhile ends the wait.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!link->client->call("Browser.getVersion", json::object(), {}, 250ms).ok) {
+    const bool stopped = start_cancelled();
+    const bool gone = !link->client->connected() || !link->process->running();
+    if (stopped || gone || std::chrono::steady_clock::now() > deadline) {
+      if (!stopped) fail(gone ? BrowserProblem::exited : BrowserProblem::no_port, browser);
+      link->closing = true;
+      link->client->close();
+      link->process->kill();
+      return nullptr;
+    }
+  }
+  return link;
+}
+
+std::shared_ptr<Automation::Link> Automation::start_port_browser(const std::string& browser,
+                                                                 const std::vector<std::string>& args,
+                                                                 const std::string& profile) {
   std::string error;
   auto process = platform::BrowserProcess::start(browser, args, &error);
   if (!process) {
@@ -272,11 +346,7 @@ std::shared_ptr<Automation::Link> Automation::start_browser(const std::string& b
   std::optional<platform::DevToolsEndpoint> endpoint;
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (!(endpoint = platform::read_devtools_active_port(profile))) {
-    bool stopped = false;
-    {
-      std::lock_guard lock(mutex_);
-      stopped = stopped_;
-    }
+    const bool stopped = start_cancelled();
     if (stopped || !process->running() || std::chrono::steady_clock::now() > deadline) {
       if (!stopped && !process->running())
         fail(BrowserProblem::exited, browser);
@@ -684,17 +754,22 @@ void Automation::on_request(const std::shared_ptr<Page>& page, DevToolsEvent& ev
     }
     handler = page->handler;
   }
-  if (bool_field(request, "hasPostData") && !request.contains("postData") && wants_body(request)) {
+  if (text_field(request, "postData").size() > kMaxExaminedBody) {
+    // A page can send any body; one past the cap is not examined (nor copied further).
+    log("request body of " + std::to_string(text_field(request, "postData").size()) + " bytes not examined: " + request_id);
+    event.params["request"].erase("postData");
+    event.raw = dump_event(event);
+  } else if (bool_field(request, "hasPostData") && !request.contains("postData") && wants_body(request)) {
     // Larger bodies are left out of the event: fetch the body so capture does not depend on size.
     auto body = page->link->client->call("Network.getRequestPostData", {{"requestId", request_id}},
                                          event.session_id);
     const std::string data = text_field(body.result, "postData");
-    if (body.ok && !data.empty()) {
+    if (body.ok && data.size() > kMaxExaminedBody) {
+      log("request body of " + std::to_string(data.size()) + " bytes not examined: " + request_id);
+    } else if (body.ok && !data.empty()) {
       event.params["request"]["postData"] = data;
       log("request body fetched: " + request_id);
-      json message = {{"method", event.method}, {"params", event.params}};
-      if (!event.session_id.empty()) message["sessionId"] = event.session_id;
-      event.raw = message.dump(-1, ' ', false, json::error_handler_t::replace);
+      event.raw = dump_event(event);
     }
   }
   handler(page->handle, std::move(event.raw));

@@ -4,9 +4,10 @@
 // the place of raw memory blocks (texts are std::string, a missing text block is "").
 //
 // A browser is started once, on the first form_browser_start, on one profile folder kept across
-// runs (data/browser under the program folder, readable by the user alone, so a login holds) and
-// a debugging port chosen by the browser and bound to loopback; later starts open new windows in
-// it. form_connect_started attaches to a browser the user started with remote debugging instead.
+// runs (data/browser under the program folder, readable by the user alone, so a login holds),
+// driven over the pipe it is started with on Linux (no port any other program could reach) and
+// over a debugging port chosen by the browser and bound to loopback on Windows; later starts open
+// new windows in it. form_connect_started attaches to a browser the user started with remote debugging instead.
 //
 // Every page a watched page opens (window.open, target=_blank) and every frame from another site
 // is attached as it starts, before it sends anything, and gets the same profile and request
@@ -34,7 +35,9 @@ using PageHandle = std::int32_t;
 // Gets the page handle (the component's other two arguments are not used by anyone).
 using PageCallback = std::function<void(PageHandle page)>;
 // Gets the page and the JSON text of its Network.requestWillBeSent message (top-level "params"),
-// with request.postData filled in when the browser had left it out.
+// with request.postData filled in when the browser had left it out. A body over
+// kMaxExaminedBody is left out instead: a page can send any size.
+inline constexpr std::size_t kMaxExaminedBody = 1u << 20;
 using RequestHandler = std::function<void(PageHandle page, std::string event_text)>;
 using LogCallback = std::function<void(const std::string& line)>;
 
@@ -137,6 +140,11 @@ class Automation final : public PageOperations {
   void fail(BrowserProblem problem, const std::string& detail);
   std::shared_ptr<Link> own_browser();
   std::shared_ptr<Link> start_browser(const std::string& browser, const std::string& profile);
+  std::shared_ptr<Link> start_piped_browser(const std::string& browser, const std::vector<std::string>& args);
+  std::shared_ptr<Link> start_port_browser(const std::string& browser, const std::vector<std::string>& args,
+                                           const std::string& profile);
+  bool start_cancelled();
+  std::shared_ptr<Link> open_link(bool discover, const DevToolsClient::ChannelOpener& open_channel, std::string* error);
   std::shared_ptr<Link> connect_link(int port, const std::string& path, bool discover, std::string* error);
   bool watch_targets(const std::shared_ptr<Link>& link);
   void on_event(const std::shared_ptr<Link>& link, DevToolsEvent& event);

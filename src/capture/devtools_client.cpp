@@ -1,6 +1,9 @@
 #include "capture/devtools_client.h"
 
 #include <charconv>
+#include <new>
+
+#include "platform/websocket.h"
 
 #include "capture/json_document.h"
 
@@ -44,6 +47,15 @@ DevToolsClient::~DevToolsClient() { close(); }
 std::unique_ptr<DevToolsClient> DevToolsClient::connect(const std::string& host, int port,
                                                         const std::string& path, Handlers handlers,
                                                         std::string* error, std::size_t max_message) {
+  return open(
+      [&](platform::MessageHandlers channel_handlers, std::string* channel_error) {
+        return platform::WebSocket::connect(host, port, path, std::move(channel_handlers), channel_error);
+      },
+      std::move(handlers), error, max_message);
+}
+
+std::unique_ptr<DevToolsClient> DevToolsClient::open(const ChannelOpener& open_channel, Handlers handlers,
+                                                     std::string* error, std::size_t max_message) {
   std::unique_ptr<DevToolsClient> client(new DevToolsClient());
   DevToolsClient* self = client.get();
   self->on_event_ = std::move(handlers.on_event);
@@ -53,12 +65,20 @@ std::unique_ptr<DevToolsClient> DevToolsClient::connect(const std::string& host,
     event_thread_owner = self;
     self->event_loop();
   });
-  platform::WebSocketHandlers socket_handlers;
-  socket_handlers.on_message = [self](std::string message) { self->on_message(std::move(message)); };
-  socket_handlers.on_closed = [self] { self->on_closed(); };
-  socket_handlers.on_oversized = [self](const std::string& head, std::size_t bytes) { self->on_oversized(head, bytes); };
-  socket_handlers.max_message = max_message;
-  self->socket_ = platform::WebSocket::connect(host, port, path, std::move(socket_handlers), error);
+  platform::MessageHandlers channel_handlers;
+  channel_handlers.on_message = [self](std::string message) { self->on_message(std::move(message)); };
+  channel_handlers.on_closed = [self] { self->on_closed(); };
+  channel_handlers.on_oversized = [self](const std::string& head, std::size_t bytes) { self->on_oversized(head, bytes); };
+  channel_handlers.on_problem = [self](const std::string& line) {
+    if (self->on_problem_) self->on_problem_(line);
+  };
+  channel_handlers.max_message = max_message;
+  auto channel = open_channel(std::move(channel_handlers), error);
+  {
+    // The reader may already be sorting messages: the channel is published under the lock.
+    std::lock_guard lock(self->calls_mutex_);
+    self->socket_ = std::move(channel);
+  }
   if (!self->socket_) {
     self->on_closed_ = nullptr;  // never connected: nothing to tell
     return nullptr;              // the destructor stops the event thread
@@ -66,7 +86,19 @@ std::unique_ptr<DevToolsClient> DevToolsClient::connect(const std::string& host,
   return client;
 }
 
+// On the reader thread: whatever one message costs, the reader goes on with the next.
 void DevToolsClient::on_message(std::string message) {
+  const std::size_t bytes = message.size();
+  try {
+    sort_message(message);
+  } catch (const std::bad_alloc&) {
+    if (on_problem_) on_problem_("browser message of " + std::to_string(bytes) + " bytes dropped (out of memory)");
+  } catch (const std::exception& e) {
+    if (on_problem_) on_problem_(std::string("a browser message could not be read: ") + e.what());
+  }
+}
+
+void DevToolsClient::sort_message(std::string& message) {
   json parsed = parse_lenient(message);
   if (!parsed.is_object()) return;
   if (auto id = parsed.find("id"); id != parsed.end() && id->is_number_integer()) {
@@ -96,9 +128,39 @@ void DevToolsClient::on_message(std::string message) {
     event->session_id = s->get<std::string>();
   if (auto p = parsed.find("params"); p != parsed.end()) event->params = std::move(*p);
   event->raw = std::move(message);
-  post([this, event] {
-    if (on_event_) on_event_(*event);
-  });
+  queue_event(std::move(event));
+}
+
+void DevToolsClient::queue_event(std::shared_ptr<DevToolsEvent> event) {
+  const std::size_t bytes = event->raw.size();
+  std::string problem;
+  {
+    std::lock_guard lock(events_mutex_);
+    if (events_stopped_) return;
+    const bool full = queued_events_ >= kMaxQueuedEvents ||
+                      (queued_events_ > 0 && queued_event_bytes_ + bytes > kMaxQueuedEventBytes);
+    if (full) {
+      if (dropped_events_++ == 0)
+        problem = "browser event dropped, the event queue is full (" + std::to_string(queued_events_) + " events, " +
+                  std::to_string(queued_event_bytes_) + " bytes): " + event->method;
+    } else {
+      if (dropped_events_ > 0)
+        problem = std::to_string(dropped_events_) + " browser events were dropped while the event queue was full";
+      dropped_events_ = 0;
+      ++queued_events_;
+      queued_event_bytes_ += bytes;
+      events_.push_back([this, event, bytes] {
+        {
+          std::lock_guard l(events_mutex_);
+          --queued_events_;
+          queued_event_bytes_ -= bytes;
+        }
+        if (on_event_) on_event_(*event);
+      });
+    }
+  }
+  events_cv_.notify_one();
+  if (!problem.empty() && on_problem_) on_problem_(problem);
 }
 
 void DevToolsClient::on_oversized(const std::string& head, std::size_t bytes) {
@@ -236,7 +298,7 @@ void DevToolsClient::stop_events() {
   {
     std::lock_guard lock(events_mutex_);
     events_stopped_ = true;
-    events_.clear();
+    events_.clear();  // the counts of queued events no longer matter: nothing is queued again
   }
   events_cv_.notify_all();
   if (event_thread_.joinable() && !on_event_thread()) event_thread_.join();
@@ -246,7 +308,7 @@ void DevToolsClient::close() {
   {
     std::lock_guard lock(events_mutex_);
     events_stopped_ = true;
-    events_.clear();
+    events_.clear();  // the counts of queued events no longer matter: nothing is queued again
   }
   events_cv_.notify_all();
   // The socket goes first, so a handler waiting in call() fails at once instead of holding up

@@ -1,9 +1,9 @@
 #pragma once
-// A client of the browser's debugging protocol over one WebSocket: commands with ids and their
-// replies, events, and flattened target sessions (a command or event carries the session id of
-// the page it concerns).
+// A client of the browser's debugging protocol over one connection (a WebSocket to its port, or
+// the pipe it was started with): commands with ids and their replies, events, and flattened
+// target sessions (a command or event carries the session id of the page it concerns).
 //
-// Threads: the socket's reader thread only sorts messages. Replies wake the caller waiting in
+// Threads: the connection's reader thread only sorts messages. Replies wake the caller waiting in
 // call(); events and posted tasks run in order on the client's own event thread, so an event
 // handler may itself call() without blocking the reader.
 #include <chrono>
@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/websocket.h"
+#include "platform/message_channel.h"
 
 namespace qz::capture {
 
@@ -34,6 +34,12 @@ const nlohmann::json& array_field(const nlohmann::json& object, const char* key)
 // Browser messages above this are dropped with an error-log line: a 32-bit program must not try
 // to hold a page's giant body twice over.
 inline constexpr std::size_t kMaxDevToolsMessage = 64u << 20;
+
+// Events waiting for the event thread, at most; past either bound an event is dropped with an
+// error-log line (the reader never waits, so replies keep coming). An event alone in the queue is
+// always taken.
+inline constexpr std::size_t kMaxQueuedEvents = 10000;
+inline constexpr std::size_t kMaxQueuedEventBytes = 32u << 20;
 
 struct DevToolsEvent {
   std::string method;
@@ -71,6 +77,12 @@ class DevToolsClient {
   static std::unique_ptr<DevToolsClient> connect(const std::string& host, int port, const std::string& path,
                                                  Handlers handlers, std::string* error,
                                                  std::size_t max_message = kMaxDevToolsMessage);
+  // Talks over the connection `open_channel` makes with the handlers it is given (nothing, and
+  // a readable error, when it cannot).
+  using ChannelOpener = std::function<std::unique_ptr<platform::MessageChannel>(platform::MessageHandlers handlers,
+                                                                                std::string* error)>;
+  static std::unique_ptr<DevToolsClient> open(const ChannelOpener& open_channel, Handlers handlers, std::string* error,
+                                              std::size_t max_message = kMaxDevToolsMessage);
 
   // Sends a command and waits for its reply; fails at once when the connection ends.
   DevToolsReply call(std::string_view method, nlohmann::json params = nlohmann::json::object(),
@@ -94,13 +106,15 @@ class DevToolsClient {
  private:
   DevToolsClient() = default;
   void on_message(std::string message);
+  void sort_message(std::string& message);
+  void queue_event(std::shared_ptr<DevToolsEvent> event);
   void on_oversized(const std::string& head, std::size_t bytes);
   void run_task(const std::function<void()>& task);
   void on_closed();
   void event_loop();
   bool events_stopped();
 
-  std::unique_ptr<platform::WebSocket> socket_;
+  std::unique_ptr<platform::MessageChannel> socket_;
 
   mutable std::mutex calls_mutex_;
   std::condition_variable calls_cv_;
@@ -115,6 +129,8 @@ class DevToolsClient {
   std::mutex events_mutex_;
   std::condition_variable events_cv_;
   std::deque<std::function<void()>> events_;
+  std::size_t queued_events_ = 0, queued_event_bytes_ = 0;  // browser events among events_
+  std::size_t dropped_events_ = 0;                          // since the queue last had room
   bool events_stopped_ = false;
   EventHandler on_event_;
   ProblemHandler on_problem_;

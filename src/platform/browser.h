@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_channel.h"
+
 namespace qz::platform {
 
 // The executable of an installed Chrome, Edge or Chromium; empty when none is found.
@@ -42,6 +44,16 @@ bool has_display();
 // Removes a folder with everything in it; true when nothing is left.
 bool remove_tree(const std::string& path);
 
+// Whether the program's own browser is driven over the pipe it is started with
+// (--remote-debugging-pipe) rather than a port: Linux. On Windows it keeps its loopback port.
+bool browser_pipe_supported();
+
+// Ends a browser left running on `profile` by an earlier run that crashed (the profile's lock
+// names it, and its command line names the profile): a browser driven over a pipe cannot be
+// taken over, and while it holds the profile a new one only hands it its arguments and exits.
+// True when no such browser is left. Windows: nothing to do (the port file leads to it).
+bool end_browser_on_profile(const std::string& profile);
+
 // A started browser process. Destroying the object neither waits for nor stops the process.
 class BrowserProcess {
  public:
@@ -55,6 +67,12 @@ class BrowserProcess {
   // nowhere); it ends with this program. Nothing and a readable `error` when it cannot be started.
   static std::unique_ptr<BrowserProcess> start(const std::string& program,
                                                const std::vector<std::string>& args, std::string* error);
+  // The same for a browser driven over its debugging pipe (`args` ask for
+  // --remote-debugging-pipe): our end comes back in `channel`, its messages read on a thread of
+  // its own and handed to `handlers`. Only where browser_pipe_supported().
+  static std::unique_ptr<BrowserProcess> start_piped(const std::string& program, const std::vector<std::string>& args,
+                                                     MessageHandlers handlers,
+                                                     std::unique_ptr<MessageChannel>* channel, std::string* error);
   bool running();
   // True when the process has ended within `timeout_ms`.
   bool wait_exit(int timeout_ms);
@@ -62,6 +80,9 @@ class BrowserProcess {
   int id() const;
 
  private:
+  // `descriptors` become the browser's 3, 4, ... (Linux).
+  static std::unique_ptr<BrowserProcess> launch(const std::string& program, const std::vector<std::string>& args,
+                                                std::vector<int> descriptors, std::string* error);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -34,9 +34,15 @@ BrowserProcess::~BrowserProcess() = default;
 
 std::unique_ptr<BrowserProcess> BrowserProcess::start(const std::string& program, const std::vector<std::string>& args,
                                                       std::string* error) {
+  return launch(program, args, {}, error);
+}
+
+std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& program, const std::vector<std::string>& args,
+                                                       std::vector<int> descriptors, std::string* error) {
   ProcessOptions options;
   options.program = program;
   options.args = args;
+  options.extra_descriptors = std::move(descriptors);
   options.streams = Streams::kNone;
   options.hidden_window = false;  // a browser shows its own windows
   // The program's own browser ends with the program, however the program ends; asked first, so

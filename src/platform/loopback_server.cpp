@@ -1,9 +1,12 @@
 #include "platform/loopback_server.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "platform/fs.h"
 #include "platform/socket.h"
@@ -12,10 +15,18 @@ namespace qz::platform {
 namespace {
 
 constexpr std::size_t kMaxHead = 64 * 1024;
+// Connections served at once; the next ones wait in the listen queue until one ends.
+constexpr std::size_t kMaxConnections = 32;
+constexpr int kBacklog = 64;
+// A failing accept (no descriptor left, say) is tried again after a pause that doubles up to a
+// second, so the accept loop never spins.
+constexpr std::chrono::milliseconds kFirstBackOff{10};
+constexpr std::chrono::milliseconds kLongestBackOff{1000};
 
 const char* reason(int status) {
   switch (status) {
     case 200: return "OK";
+    case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     default: return "Error";
@@ -28,42 +39,106 @@ std::string lower(std::string s) {
   return s;
 }
 
+// The value of the header `name` (lower case) in a lowered request head; nothing when absent.
+std::optional<std::string> header_value(const std::string& lowered_head, const std::string& name) {
+  const std::string key = "\r\n" + name + ":";
+  const std::size_t at = lowered_head.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t start = at + key.size();
+  const std::size_t end = std::min(lowered_head.find("\r\n", start), lowered_head.size());
+  std::string value = lowered_head.substr(start, end - start);
+  const auto space = [](char c) { return c == ' ' || c == '\t'; };
+  while (!value.empty() && space(value.back())) value.pop_back();
+  value.erase(0, std::find_if_not(value.begin(), value.end(), space) - value.begin());
+  return value;
+}
+
 }  // namespace
 
 struct LoopbackServer::Impl {
   SocketHandle listener = kNoSocket;
   int port = 0;
+  std::string own_host;  // "127.0.0.1:<port>", the only Host a request may name
   Handler handler;
   std::atomic<bool> stopping{false};
   std::thread acceptor;
-  std::mutex mutex;  // guards connections
+
+  // A connection's thread closes its socket and leaves the list when its request ends; the
+  // thread itself is joined by the next one to end (or by stop()), so none lingers unjoined.
   struct Connection {
-    SocketHandle socket;
+    SocketHandle socket = kNoSocket;
     std::thread thread;
   };
-  std::vector<std::unique_ptr<Connection>> connections;
+  std::mutex mutex;  // guards connections, last_ended and the stop flag's waits
+  std::condition_variable changed;
+  std::list<Connection> connections;
+  std::thread last_ended;
 
   void accept_loop();
+  bool wait_for_room();
+  void back_off(std::chrono::milliseconds& pause);
+  void open_connection(SocketHandle s);
+  void end_connection(std::list<Connection>::iterator c);
   void serve(SocketHandle s);
-  bool answer(SocketHandle s, const std::string& method, const std::string& path);
+  bool answer(SocketHandle s, const std::string& method, const std::string& path, bool host_ok);
 };
 
 void LoopbackServer::Impl::accept_loop() {
-  while (!stopping) {
-    if (!wait_readable(listener, stopping)) continue;
-    const SocketHandle s = accept_connection(listener);
-    if (s == kNoSocket) continue;
-    std::lock_guard lock(mutex);
-    auto c = std::make_unique<Connection>();
-    c->socket = s;
-    try {
-      c->thread = std::thread([this, s] { serve(s); });
-    } catch (...) {
-      close_socket(s);
+  std::chrono::milliseconds pause = kFirstBackOff;
+  while (wait_for_room()) {
+    if (!wait_readable(listener, stopping)) {
+      back_off(pause);
       continue;
     }
-    connections.push_back(std::move(c));
+    const SocketHandle s = accept_connection(listener);
+    if (s == kNoSocket) {
+      back_off(pause);
+      continue;
+    }
+    pause = kFirstBackOff;
+    open_connection(s);
   }
+}
+
+// False once the server stops.
+bool LoopbackServer::Impl::wait_for_room() {
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [&] { return stopping || connections.size() < kMaxConnections; });
+  return !stopping;
+}
+
+void LoopbackServer::Impl::back_off(std::chrono::milliseconds& pause) {
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, pause, [&] { return stopping.load(); });
+  pause = std::min(pause * 2, kLongestBackOff);
+}
+
+void LoopbackServer::Impl::open_connection(SocketHandle s) {
+  std::lock_guard lock(mutex);
+  const auto c = connections.insert(connections.end(), Connection{s, {}});
+  try {
+    c->thread = std::thread([this, c] {
+      serve(c->socket);
+      end_connection(c);
+    });
+  } catch (...) {
+    close_socket(s);
+    connections.erase(c);
+  }
+}
+
+void LoopbackServer::Impl::end_connection(std::list<Connection>::iterator c) {
+  std::thread previous;
+  {
+    // Under the lock, so stop() never shuts down a socket number that was closed and reused.
+    std::lock_guard lock(mutex);
+    close_socket(c->socket);
+    previous = std::move(last_ended);
+    last_ended = std::move(c->thread);
+    connections.erase(c);
+  }
+  changed.notify_all();
+  if (previous.joinable()) previous.join();
 }
 
 void LoopbackServer::Impl::serve(SocketHandle s) {
@@ -89,15 +164,21 @@ void LoopbackServer::Impl::serve(SocketHandle s) {
     const std::string lowered = lower(head);
     if (lowered.find("\r\ncontent-length:") != std::string::npos && lowered.find("\r\ncontent-length: 0") == std::string::npos)
       return;
-    if (!answer(s, method, path)) return;
+    // A page in a browser can reach us under a name of its own (DNS rebinding); only requests
+    // addressed to this very server are answered.
+    const bool host_ok = header_value(lowered, "host") == own_host;
+    if (!answer(s, method, path, host_ok) || !host_ok) return;
     if (lowered.find("\r\nconnection: close") != std::string::npos) return;
   }
 }
 
-bool LoopbackServer::Impl::answer(SocketHandle s, const std::string& method, const std::string& path) {
+bool LoopbackServer::Impl::answer(SocketHandle s, const std::string& method, const std::string& path,
+                                  bool host_ok) {
   const bool head_only = method == "HEAD";
   LocalReply reply;
-  if (method != "GET" && !head_only) {
+  if (!host_ok) {
+    reply = LocalReply{403, "text/plain", "forbidden", ""};
+  } else if (method != "GET" && !head_only) {
     reply.status = 405;
   } else {
     reply = handler(path);
@@ -115,7 +196,7 @@ bool LoopbackServer::Impl::answer(SocketHandle s, const std::string& method, con
   }
   const std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) +
                           "\r\nContent-Type: " + reply.content_type + "\r\nContent-Length: " + std::to_string(length) +
-                          "\r\n\r\n";
+                          (host_ok ? "" : "\r\nConnection: close") + "\r\n\r\n";
   if (!send_all(s, out.data(), out.size())) return false;
   if (head_only) return true;
   if (reply.file_path.empty()) return send_all(s, reply.body.data(), reply.body.size());
@@ -128,10 +209,11 @@ LoopbackServer::~LoopbackServer() { stop(); }
 
 bool LoopbackServer::start(Handler handler) {
   impl_->handler = std::move(handler);
-  const auto listener = listen_on_loopback(16);
+  const auto listener = listen_on_loopback(kBacklog);
   if (!listener) return false;
   impl_->listener = listener->socket;
   impl_->port = listener->port;
+  impl_->own_host = "127.0.0.1:" + std::to_string(listener->port);
   try {
     impl_->acceptor = std::thread([this] { impl_->accept_loop(); });
   } catch (...) {
@@ -145,19 +227,22 @@ bool LoopbackServer::start(Handler handler) {
 int LoopbackServer::port() const { return impl_->port; }
 
 void LoopbackServer::stop() {
-  impl_->stopping = true;
-  if (impl_->acceptor.joinable()) impl_->acceptor.join();
-  std::vector<std::unique_ptr<Impl::Connection>> connections;
   {
     std::lock_guard lock(impl_->mutex);
-    connections.swap(impl_->connections);
+    impl_->stopping = true;
   }
-  for (auto& c : connections) {
+  impl_->changed.notify_all();
+  if (impl_->acceptor.joinable()) impl_->acceptor.join();
+  std::thread last;
+  {
+    std::unique_lock lock(impl_->mutex);
     // Wakes a thread blocked sending to a client that stopped reading.
-    shutdown_socket(c->socket);
-    if (c->thread.joinable()) c->thread.join();
-    close_socket(c->socket);
+    for (auto& c : impl_->connections) shutdown_socket(c.socket);
+    impl_->changed.wait(lock, [&] { return impl_->connections.empty(); });
+    last = std::move(impl_->last_ended);
   }
+  // Each ended thread joins the one that ended before it: joining the last joins them all.
+  if (last.joinable()) last.join();
   close_socket(impl_->listener);
   impl_->listener = kNoSocket;
 }

@@ -41,6 +41,9 @@ struct ProcessOptions {
   // Not in this program's console, session or process group: keyboard interrupts and the
   // terminal closing do not reach it. Nobody needs to wait() for it; its exit is collected.
   bool detached = false;
+  // Linux only: descriptors of ours the program gets as its descriptors 3, 4, ... in this order
+  // (at most 8), e.g. the browser's debugging pipe. Windows: must stay empty.
+  std::vector<int> extra_descriptors;
 };
 
 // One started process. read_output() is meant for one thread while any other thread may call

@@ -24,6 +24,9 @@ std::optional<LoopbackListener> listen_on_loopback(int backlog);
 // The next connection (small writes go out at once), or kNoSocket.
 SocketHandle accept_connection(SocketHandle listener);
 
+// A connection to 127.0.0.1:`port` (small writes go out at once), or kNoSocket.
+SocketHandle connect_to_loopback(int port);
+
 // Waits until the socket is readable (or has a connection to accept); false when `stopping` is
 // set meanwhile or on an error. Looks at `stopping` at least ten times a second.
 bool wait_readable(SocketHandle socket, const std::atomic<bool>& stopping);

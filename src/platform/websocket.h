@@ -7,26 +7,19 @@
 #include <optional>
 #include <string>
 
+#include "platform/message_channel.h"
+
 namespace qz::platform {
 
-struct WebSocketHandlers {
-  // On the reader thread, one whole text message at a time, in arrival order.
-  std::function<void(std::string message)> on_message;
-  // On the reader thread, once, after the last message (peer closed, error, or close()).
-  std::function<void()> on_closed;
-  // On the reader thread, for a message longer than `max_message`: its first bytes and its whole
-  // length. The message itself is read and thrown away; the connection stays.
-  std::function<void(const std::string& head, std::size_t bytes)> on_oversized;
-  std::size_t max_message = 64u << 20;
-};
+using WebSocketHandlers = MessageHandlers;
 
-class WebSocket {
+class WebSocket : public MessageChannel {
  public:
   struct Impl;
   explicit WebSocket(std::unique_ptr<Impl> impl);
   WebSocket(const WebSocket&) = delete;
   WebSocket& operator=(const WebSocket&) = delete;
-  ~WebSocket();  // close()
+  ~WebSocket() override;  // close()
 
   // Opens ws://host:port + path. Nothing (and a readable `error`) when the endpoint cannot be
   // reached or refuses the upgrade within `timeout_ms`.
@@ -34,12 +27,9 @@ class WebSocket {
                                             WebSocketHandlers handlers, std::string* error,
                                             int timeout_ms = 10000);
 
-  // Queues one text message; false once the connection has ended.
-  bool send(std::string text);
-  bool is_open() const;
-  // Ends the connection and waits for the reader thread; afterwards no handler runs. Must not
-  // be called from inside a handler (the reader thread cannot wait for itself).
-  void close();
+  bool send(std::string text) override;
+  bool is_open() const override;
+  void close() override;
 
  private:
   std::unique_ptr<Impl> impl_;

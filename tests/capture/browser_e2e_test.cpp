@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "app/application.h"
@@ -251,24 +255,11 @@ TEST_F(RigFixture, ConnectRunningBrowserCapturesFromItsPages) {
 namespace qz::capture {
 namespace {
 
-// The user's click on a page of the program's browser, through a debugging connection of the
-// test's own (a page may open a window only on a click).
-void click_in_page(const std::string& profile, const std::string& url_part, const std::string& script) {
-  const auto endpoint = platform::read_devtools_active_port(profile);
-  ASSERT_TRUE(endpoint);
-  std::string error;
-  auto client = DevToolsClient::connect("127.0.0.1", endpoint->port, endpoint->path, {}, &error);
-  ASSERT_TRUE(client) << error;
-  std::string target;
-  ASSERT_TRUE(HeadlessDesktop::wait_until([&] {
-    const DevToolsReply targets = client->call("Target.getTargets");
-    for (const auto& info : array_field(targets.result, "targetInfos"))
-      if (text_field(info, "url").find(url_part) != std::string::npos) target = text_field(info, "targetId");
-    return !target.empty();
-  }, 20s));
-  const auto session = text_field(client->call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).result, "sessionId");
-  auto reply = client->call("Runtime.evaluate", {{"expression", script}, {"userGesture", true}}, session);
-  ASSERT_TRUE(reply.ok) << reply.error;
+// The user's click on a page of the program's browser: a javascript: address typed in, which
+// runs as the user's own gesture (a page may open a window only on one). The browser has no
+// port for a debugging connection of the test's own.
+void click_in_page(Automation& automation, PageHandle page, const std::string& script) {
+  ASSERT_TRUE(automation.form_forward_url(page, "javascript:" + script));
 }
 
 // The last request to `path` whose query holds `query_part`. The browser tells of a request
@@ -288,7 +279,7 @@ TEST_F(RigFixture, WindowOpenedByAWatchedPageIsWatchedWithItsProfile) {
   rig->control.open_replay_page(site.base() + "/popup-list");
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return server.request_count("/popup-list") == 1; }, 20s));
   std::this_thread::sleep_for(300ms);  // the page's script sets up its click handler
-  click_in_page(rig->automation.profile_folder(), "/popup-list", "document.getElementById('replay').click()");
+  click_in_page(rig->automation, rig->state.current_page, "document.getElementById('replay').click()");
   ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_回放url") == site.first_playlist(); }, 30s))
       << window.text("编辑框_回放url");
   EXPECT_EQ(rig->state.current_page, 2);  // the new window reached the page callback
@@ -442,6 +433,92 @@ TEST_F(SiteFixture, WindowedBrowserWithoutADisplayIsNamedInTheDisplayBox) {
   }
   if (display) ::setenv("DISPLAY", display->c_str(), 1);
   if (wayland) ::setenv("WAYLAND_DISPLAY", wayland->c_str(), 1);
+}
+
+// The process Chromium names in the profile's lock (host-pid), and every process below it.
+std::vector<int> browser_processes(const std::string& profile) {
+  const std::string lock = std::filesystem::read_symlink(std::filesystem::path(profile) / "SingletonLock").string();
+  std::vector<int> family = {std::stoi(lock.substr(lock.rfind('-') + 1))};
+  std::map<int, std::vector<int>> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 4 > stat.size()) continue;
+    children[std::atoi(stat.c_str() + close + 4)].push_back(std::stoi(name));  // ") S <ppid>"
+  }
+  for (std::size_t i = 0; i < family.size(); ++i)
+    for (int child : children[family[i]]) family.push_back(child);
+  return family;
+}
+
+// The inodes of the sockets listening for TCP connections, IPv4 and IPv6.
+std::set<std::string> listening_socket_inodes() {
+  std::set<std::string> inodes;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      if (state == "0A") inodes.insert(inode);
+    }
+  }
+  return inodes;
+}
+
+// The listening sockets the processes hold, as "pid: socket:[inode]".
+std::vector<std::string> listening_sockets_of(const std::vector<int>& processes) {
+  const std::set<std::string> listening = listening_socket_inodes();
+  std::vector<std::string> found;
+  for (int id : processes) {
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(id) + "/fd", error)) {
+      const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+      if (target.rfind("socket:[", 0) == 0 && listening.count(target.substr(8, target.size() - 9)))
+        found.push_back(std::to_string(id) + ": " + target);
+    }
+  }
+  return found;
+}
+
+TEST_F(RigFixture, TheOwnBrowserListensOnNoPort) {
+  window.set_text("编辑框_url", site.room_url("quiet"));
+  rig->control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("quiet"); }, 30s));
+  const std::vector<int> browser = browser_processes(rig->automation.profile_folder());
+  EXPECT_GT(browser.size(), 1u);  // the browser and its helpers
+  EXPECT_EQ(listening_sockets_of(browser), std::vector<std::string>{});
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(rig->automation.profile_folder()) / "DevToolsActivePort"));
+}
+
+// A browser left running on the profile by a run that crashed (here one with a debugging port,
+// as an older version started it) is ended, and a fresh one is driven over its pipe.
+TEST_F(SiteFixture, ABrowserLeftOnTheProfileIsEndedAndAFreshOneStarts) {
+  const std::string profile = platform::join_path(platform::join_path(folder.str(), "data"), "browser");
+  ASSERT_TRUE(platform::make_private_directory(profile));
+  std::string error;
+  auto left = platform::BrowserProcess::start(
+      platform::find_browser(),
+      {"--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--remote-debugging-port=0",
+       "--user-data-dir=" + profile, "about:blank"},
+      &error);
+  ASSERT_TRUE(left) << error;
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return platform::read_devtools_active_port(profile).has_value(); }, 30s));
+  app::Context ctx{window, desktop, folder.str(), {}, {}};
+  configure(ctx.config, site.base());
+  Rig rig(ctx);
+  rig.control.browser_initialisation();
+  window.set_text("编辑框_url", site.room_url("fresh"));
+  rig.control.open_live_room();
+  ASSERT_TRUE(HeadlessDesktop::wait_until([&] { return window.text("编辑框_直播url") == stream("fresh"); }, 30s))
+      << window.text("编辑框_显示");
+  EXPECT_TRUE(left->wait_exit(0));
+  EXPECT_EQ(listening_sockets_of(browser_processes(profile)), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -57,7 +57,10 @@ struct SpawnPlan {
   bool detached = false;
   int death_signal = 0;  // 0: none
   pid_t parent = 0;
+  std::vector<int> extra_fds;  // become the child's 3, 4, ...
 };
+
+constexpr std::size_t kMaxExtraFds = 8;
 
 [[noreturn]] void exec_child(const SpawnPlan& plan, int error_fd) {
   sigset_t none;
@@ -77,13 +80,19 @@ struct SpawnPlan {
     // The parent may have gone between the fork and the line above: then no signal comes.
     if (::getppid() != plan.parent) ::_exit(128 + plan.death_signal);
   }
+  // The extra descriptors move above every number they are going to first, so placing one never
+  // overwrites another (nor a standard stream's source).
+  const int first_free = 3 + static_cast<int>(plan.extra_fds.size());
+  int moved[kMaxExtraFds];
+  for (std::size_t i = 0; i < plan.extra_fds.size(); ++i) moved[i] = ::fcntl(plan.extra_fds[i], F_DUPFD, first_free);
   const int null_in = plan.in_fd >= 0 ? -1 : ::open("/dev/null", O_RDONLY);
   const int null_out = plan.out_fd >= 0 ? -1 : ::open("/dev/null", O_WRONLY);
   ::dup2(plan.in_fd >= 0 ? plan.in_fd : null_in, 0);
   ::dup2(plan.out_fd >= 0 ? plan.out_fd : null_out, 1);
   ::dup2(plan.out_fd >= 0 ? plan.out_fd : null_out, 2);
+  for (std::size_t i = 0; i < plan.extra_fds.size(); ++i) ::dup2(moved[i], 3 + static_cast<int>(i));
   // Nothing else this program has open (sockets, files, other tools' pipes) goes with it.
-  ::syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
+  ::syscall(SYS_close_range, static_cast<unsigned>(first_free), ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
   if (!plan.folder.empty() && ::chdir(plan.folder.c_str()) != 0) {
     const int e = errno;
     [[maybe_unused]] auto n = ::write(error_fd, &e, sizeof e);
@@ -405,7 +414,8 @@ Process::~Process() {
 }
 
 bool Process::start(const ProcessOptions& options) {
-  if (impl_->pid != 0 || !is_executable_file(options.program)) return false;
+  if (impl_->pid != 0 || !is_executable_file(options.program) || options.extra_descriptors.size() > kMaxExtraFds)
+    return false;
   int out[2] = {-1, -1};
   int in[2] = {-1, -1};
   if (options.streams == Streams::kPiped && ::pipe2(out, O_CLOEXEC) != 0) return false;
@@ -426,6 +436,7 @@ bool Process::start(const ProcessOptions& options) {
   plan.detached = options.detached;
   plan.death_signal = death_signal(options.when_we_end);
   plan.parent = ::getpid();
+  plan.extra_fds = options.extra_descriptors;
   const pid_t pid = Launcher::instance().spawn(plan);
   close_fd(out[1]);
   close_fd(in[0]);

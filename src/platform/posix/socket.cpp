@@ -71,6 +71,26 @@ SocketHandle accept_connection(SocketHandle listener) {
   return s;
 }
 
+SocketHandle connect_to_loopback(int port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (s < 0) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  int r;
+  do {
+    r = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    ::close(s);
+    return kNoSocket;
+  }
+  int one = 1;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return s;
+}
+
 bool wait_readable(SocketHandle socket, const std::atomic<bool>& stopping) {
   while (!stopping) {
     pollfd p{static_cast<int>(socket), POLLIN, 0};

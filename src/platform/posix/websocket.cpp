@@ -4,6 +4,7 @@
 #include <chrono>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include <boost/asio/connect.hpp>
@@ -56,13 +57,39 @@ struct WebSocket::Impl {
           if (handlers.on_oversized) handlers.on_oversized(head, dropped);
           dropped = 0;
         } else {
-          std::string message = beast::buffers_to_string(buffer.data());
-          buffer.consume(buffer.size());
-          if (handlers.on_message) handlers.on_message(std::move(message));
+          hand_over();
         }
       }
       read_next();
     });
+  }
+
+  // The message leaves the buffer; one no memory can be had for is dropped, the program goes on.
+  void hand_over() {
+    const std::size_t bytes = buffer.size();
+    try {
+      std::string message = beast::buffers_to_string(buffer.data());
+      buffer.consume(buffer.size());
+      if (handlers.on_message) handlers.on_message(std::move(message));
+    } catch (const std::bad_alloc&) {
+      buffer.consume(buffer.size());
+      if (handlers.on_problem)
+        handlers.on_problem("browser message of " + std::to_string(bytes) + " bytes dropped (out of memory)");
+    }
+  }
+
+  // The I/O thread: an allocation failure inside the stream (its buffer growing) ends the
+  // connection with a line, never the program.
+  void run() {
+    try {
+      io.run();
+    } catch (const std::bad_alloc&) {
+      if (handlers.on_problem) handlers.on_problem("the browser connection ran out of memory and is closed");
+      buffer.clear();
+      io.restart();
+      asio::post(io, [this] { finish(); });
+      io.run();
+    }
   }
 
   void write_next() {
@@ -133,7 +160,7 @@ std::unique_ptr<WebSocket> WebSocket::connect(const std::string& host, int port,
   s.io.restart();
   s.open = true;
   s.read_next();
-  s.thread = std::thread([&s] { s.io.run(); });
+  s.thread = std::thread([&s] { s.run(); });
   return std::make_unique<WebSocket>(std::move(impl));
 }
 

@@ -143,4 +143,16 @@ void start_working_set_trimmer() {
   });
 }
 
+// Windows keeps the loopback port: a browser left on the profile is found through its port file.
+bool browser_pipe_supported() { return false; }
+
+bool end_browser_on_profile(const std::string&) { return true; }
+
+std::unique_ptr<BrowserProcess> BrowserProcess::start_piped(const std::string&, const std::vector<std::string>&,
+                                                            MessageHandlers, std::unique_ptr<MessageChannel>*,
+                                                            std::string* error) {
+  if (error) *error = "the debugging pipe is not used on Windows";
+  return nullptr;
+}
+
 }  // namespace qz::platform

@@ -21,11 +21,23 @@ bool winsock_started() {
   return started;
 }
 
+// Also for systems that do not know WSA_FLAG_NO_HANDLE_INHERIT, and for accepted sockets, which
+// inherit the flag of the listener only on some.
+void keep_from_children(SOCKET s) { ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0); }
+
+// Not inheritable: a tool started meanwhile (ffmpeg) must not keep our connections open.
+SOCKET new_socket() {
+  SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // a system without the flag
+  if (s != INVALID_SOCKET) keep_from_children(s);
+  return s;
+}
+
 }  // namespace
 
 std::optional<LoopbackListener> listen_on_loopback(int backlog) {
   if (!winsock_started()) return std::nullopt;
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET s = new_socket();
   if (s == INVALID_SOCKET) return std::nullopt;
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -43,6 +55,24 @@ std::optional<LoopbackListener> listen_on_loopback(int backlog) {
 SocketHandle accept_connection(SocketHandle listener) {
   const SOCKET s = ::accept(native(listener), nullptr, nullptr);
   if (s == INVALID_SOCKET) return kNoSocket;
+  keep_from_children(s);
+  BOOL one = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  return static_cast<SocketHandle>(s);
+}
+
+SocketHandle connect_to_loopback(int port) {
+  if (!winsock_started()) return kNoSocket;
+  const SOCKET s = new_socket();
+  if (s == INVALID_SOCKET) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(port));
+  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::closesocket(s);
+    return kNoSocket;
+  }
   BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
   return static_cast<SocketHandle>(s);

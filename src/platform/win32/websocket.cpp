@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -72,32 +73,47 @@ struct WebSocket::Impl {
   void read_loop() {
     std::vector<char> buffer(64 * 1024);
     std::string message;
-    std::string head;         // first bytes of a message over the cap, which is dropped
-    std::size_t dropped = 0;  // its length so far
+    std::string head;            // first bytes of a message over the cap, which is dropped
+    std::size_t dropped = 0;     // its length so far
+    bool dropping = false;
+    bool out_of_memory = false;  // why it is dropped
     for (;;) {
       DWORD got = 0;
       WINHTTP_WEB_SOCKET_BUFFER_TYPE type {};
       const DWORD rc = WinHttpWebSocketReceive(socket.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &type);
       if (rc == ERROR_WINHTTP_TIMEOUT && open) continue;
       if (rc != NO_ERROR || type == WINHTTP_WEB_SOCKET_CLOSE_BUFFER_TYPE) break;
-      if (dropped == 0 && message.size() + got > handlers.max_message) {
+      if (!dropping && message.size() + got > handlers.max_message) {
         head = message.substr(0, 256);
         if (head.size() < 256) head.append(buffer.data(), std::min<std::size_t>(got, 256 - head.size()));
+        dropping = true;
+      }
+      if (!dropping) {
+        try {
+          message.append(buffer.data(), got);
+        } catch (const std::bad_alloc&) {
+          // The program goes on without this message; the rest of it is skipped as it comes.
+          head.clear();
+          dropping = out_of_memory = true;
+        }
+      }
+      if (dropping && dropped == 0) {
         dropped = message.size();
         std::string().swap(message);
       }
-      if (dropped > 0)
-        dropped += got;
-      else
-        message.append(buffer.data(), got);
+      if (dropping) dropped += got;
       if (type == WINHTTP_WEB_SOCKET_UTF8_MESSAGE_BUFFER_TYPE || type == WINHTTP_WEB_SOCKET_BINARY_MESSAGE_BUFFER_TYPE) {
-        if (dropped > 0) {
+        if (dropping && out_of_memory) {
+          if (handlers.on_problem)
+            handlers.on_problem("browser message of " + std::to_string(dropped) + " bytes dropped (out of memory)");
+        } else if (dropping) {
           if (handlers.on_oversized) handlers.on_oversized(head, dropped);
-          dropped = 0;
         } else if (handlers.on_message) {
           handlers.on_message(std::move(message));
         }
         message.clear();
+        dropped = 0;
+        dropping = out_of_memory = false;
       }
     }
     open = false;
