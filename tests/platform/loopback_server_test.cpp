@@ -49,8 +49,12 @@ std::string get(int port, const std::string& path, const std::string& host_line,
 
 std::string status_line(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
 
-// Descriptors the process has open; nothing where the system does not list them.
+// Descriptors the process has open; nothing where the system does not list them. Under Wine
+// "/proc/self/fd" would name the Linux folder of Wine's own process, whose descriptors are Wine's.
 std::optional<std::size_t> open_descriptors() {
+#ifdef _WIN32
+  return std::nullopt;
+#endif
   std::error_code error;
   std::filesystem::directory_iterator it("/proc/self/fd", error);
   if (error) return std::nullopt;
