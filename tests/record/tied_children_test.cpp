@@ -29,6 +29,23 @@ std::vector<int> processes_mentioning(const std::string& text) {
 }
 #endif
 
+// Starts the helper program with `args` and reads its output up to its "ready": the ids of the
+// children it started, then "ready". What it said so far when it ended before that.
+std::string start_until_ready(platform::Process& program, std::vector<std::string> args) {
+  platform::ProcessOptions options{.program = test::u8(test::from_u8(QZ_HELPER_DIR) / "qz_tied_children" QZ_EXE),
+                                   .args = std::move(args),
+                                   .when_we_end = platform::WhenWeEnd::kKeepRunning};
+  if (!program.start(options)) return "cannot start " + options.program;
+  std::string output;
+  char buffer[256];
+  while (output.find("ready") == std::string::npos) {
+    const std::size_t n = program.read_output(buffer, sizeof buffer);
+    if (n == 0) break;
+    output.append(buffer, n);
+  }
+  return output;
+}
+
 TEST(TiedChildren, AKilledProgramLeavesNoToolOrBrowserAfterTwoSeconds) {
   const std::string ffmpeg = test::test_ffmpeg();
   if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
@@ -40,17 +57,8 @@ TEST(TiedChildren, AKilledProgramLeavesNoToolOrBrowserAfterTwoSeconds) {
   if (!browser.empty()) args.insert(args.end(), {browser, profile});
 #endif
   platform::Process program;
-  platform::ProcessOptions options{.program = test::u8(test::from_u8(QZ_HELPER_DIR) / "qz_tied_children" QZ_EXE),
-                                   .args = args,
-                                   .when_we_end = platform::WhenWeEnd::kKeepRunning};
-  ASSERT_TRUE(program.start(options)) << options.program;
-  std::string output;
-  char buffer[256];
-  while (output.find("ready") == std::string::npos) {
-    const std::size_t n = program.read_output(buffer, sizeof buffer);
-    ASSERT_GT(n, 0u) << output;
-    output.append(buffer, n);
-  }
+  const std::string output = start_until_ready(program, args);
+  ASSERT_NE(output.find("ready"), std::string::npos) << output;
   std::vector<int> children;
   std::istringstream lines(output);
   for (int id; lines >> id;) children.push_back(id);
@@ -88,17 +96,8 @@ TEST(TiedChildren, AKilledProgramLeavesNoToolOrBrowserAfterTwoSeconds) {
 // playlist, here a shell that ignores every interrupt): it is ended ten seconds later all the same.
 TEST(TiedChildren, AToolThatIgnoresTheStopIsEndedTenSecondsAfterAKill) {
   platform::Process program;
-  platform::ProcessOptions options{.program = test::u8(test::from_u8(QZ_HELPER_DIR) / "qz_tied_children" QZ_EXE),
-                                   .args = {"--stubborn", "/bin/sh"},
-                                   .when_we_end = platform::WhenWeEnd::kKeepRunning};
-  ASSERT_TRUE(program.start(options)) << options.program;
-  std::string output;
-  char buffer[256];
-  while (output.find("ready") == std::string::npos) {
-    const std::size_t n = program.read_output(buffer, sizeof buffer);
-    ASSERT_GT(n, 0u) << output;
-    output.append(buffer, n);
-  }
+  const std::string output = start_until_ready(program, {"--stubborn", "/bin/sh"});
+  ASSERT_NE(output.find("ready"), std::string::npos) << output;
   const int tool = std::stoi(output);
   const std::string shell = platform::program_of_process(tool);
   ASSERT_FALSE(shell.empty());
