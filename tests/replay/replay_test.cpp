@@ -114,7 +114,7 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
   cdn->serve(20);
   int n = 0;
   std::optional<MediaSummary> plain_expected;
-  for (const std::string kind : {"plain", "aes", "fmp4", "range", "mixed", "master"}) {
+  for (const std::string kind : {"plain", "aes", "fmp4", "range", "mixed", "master", "rendition"}) {
     SCOPED_TRACE(kind);
     const std::string address = cdn->address(kind + ".m3u8");
     auto expected = ffmpeg_alone(address, test::u8(folder / ("alone_" + kind + ".mp4")));
@@ -137,6 +137,11 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
     EXPECT_EQ(shown.find("缺少"), std::string::npos) << shown;
     // The master playlist's variant with the highest bandwidth is the one downloaded.
     if (kind == "master") EXPECT_EQ(server.request_count("/hls/p0000.ts"), first_plain_segment + 1);
+    // The sound of a rendition comes with the picture, fetched by us like the picture's segments.
+    if (kind == "rendition") {
+      EXPECT_NE(std::find(got->streams.begin(), got->streams.end(), "Audio: aac"), got->streams.end());
+      EXPECT_EQ(server.request_count("/hls/au0000.ts"), 2);  // ffmpeg alone's, and ours
+    }
   }
   EXPECT_GT(server.max_in_flight(), 4);  // segments were fetched side by side
   EXPECT_EQ(window.status_part(1), "100.0%");
