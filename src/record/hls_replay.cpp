@@ -711,7 +711,8 @@ Reading read_replay_playlists(const std::string& address, HlsPlaylist& picture, 
   bandwidth = variant.bandwidth;
   const Reading reading = read_named_playlist(variant.uri, "所选清晰度", picture, why_not);
   const std::optional<HlsRendition> rendition = master.audio_of(variant);
-  if (reading != Reading::Download || !rendition) return reading;
+  // A rendition that names the variant's own playlist has its sound there already.
+  if (reading != Reading::Download || !rendition || rendition->uri == variant.uri) return reading;
   sound.emplace();
   return read_named_playlist(rendition->uri, "所选音轨", *sound, why_not);
 }
