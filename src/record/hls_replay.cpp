@@ -42,7 +42,7 @@ constexpr const char* kMasterName = "master.m3u8";
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // The most a part may hold: a key is 16 bytes, an init section a few KB, a segment a few MB. A
 // server that sends more (with or without a Content-Length) is not sending that part.
-constexpr std::uint64_t kKeyLimit = 1024;
+constexpr std::uint64_t kKeyLimit = kMaxKeyBytes;
 constexpr std::uint64_t kInitSectionLimit = 16u << 20;
 constexpr std::uint64_t kSegmentLimit = 1u << 30;
 
