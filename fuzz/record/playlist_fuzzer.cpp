@@ -114,6 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (playlist.kind == HlsPlaylist::Kind::Master) require(playlist.best_variant().has_value());
   for (const auto& s : playlist.segments) require(s.uri.size() <= qz::record::kMaxAddressBytes);
+  for (const auto& r : playlist.audio_renditions) require(r.uri.size() <= qz::record::kMaxAddressBytes);
+  // A key the playlist gives itself is bounded as a fetched one.
+  for (const auto& k : playlist.keys)
+    if (k.bytes) require(!k.bytes->empty() && k.bytes->size() <= qz::record::kMaxKeyBytes);
   // The address resolution on its own, with the text as the reference.
   (void)qz::record::resolve_address("http://h/x/y.m3u8", text.substr(0, 256));
   return 0;

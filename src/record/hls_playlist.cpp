@@ -231,9 +231,89 @@ KeyTag read_key(const Attributes& attributes, HlsKey& key, std::string& referenc
   return KeyTag::Key;
 }
 
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool starts_with_lower(std::string_view s, std::string_view lower_prefix) {
+  if (s.size() < lower_prefix.size()) return false;
+  for (std::size_t i = 0; i < lower_prefix.size(); ++i)
+    if (lower(s[i]) != lower_prefix[i]) return false;
+  return true;
+}
+
+bool is_data_address(std::string_view s) { return starts_with_lower(s, "data:"); }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> percent_decoded(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    if (s.size() - i < 3) return std::nullopt;  // "%" needs two hex digits after it
+    const int high = hex_value(s[i + 1]), low = hex_value(s[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
+int base64_value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// Standard base64, its padding optional.
+std::optional<std::string> base64_decoded(std::string_view s) {
+  std::size_t padding = 0;
+  while (!s.empty() && s.back() == '=') {
+    s.remove_suffix(1);
+    ++padding;
+  }
+  if (padding > 2 || s.size() % 4 == 1 || (padding > 0 && (s.size() + padding) % 4 != 0)) return std::nullopt;
+  std::string out;
+  out.reserve(s.size() / 4 * 3 + 2);
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const char c : s) {
+    const int v = base64_value(c);
+    if (v < 0) return std::nullopt;
+    bits = (bits << 6) | static_cast<std::uint32_t>(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
 // Address checks and the bounds, kept while one playlist is read.
 class AddressBudget {
  public:
+  // Counts `bytes` of the playlist's own text (a key given in it) against the bound of all
+  // addresses; false (and the playlist refused) past it.
+  bool charge(HlsPlaylist& playlist, std::size_t bytes) {
+    if (bytes > kMaxAllAddressBytes - used_) {
+      playlist.refusal = HlsPlaylist::Refusal::TooLarge;
+      return false;
+    }
+    used_ += bytes;
+    return true;
+  }
+
   // The reference made absolute, or nothing (and the playlist's refusal set) when it may not be
   // fetched.
   std::optional<std::string> resolve(HlsPlaylist& playlist, const std::string& base, std::string_view reference) {
@@ -264,7 +344,38 @@ bool room_for_one_more(HlsPlaylist& playlist, const std::vector<T>& list) {
   return false;
 }
 
+// A key the playlist gives as a "data:" address, decoded and bounded as a fetched key is; false
+// (and the playlist refused, naming the address) when it is too long or does not decode.
+bool read_key_data(HlsPlaylist& playlist, AddressBudget& budget, const std::string& reference, HlsKey& key) {
+  const auto refuse = [&](HlsPlaylist::Refusal why) {
+    playlist.refusal = why;
+    playlist.refused_address = reference.substr(0, kMaxAddressBytes);
+    return false;
+  };
+  // Even percent-encoded, a key within its bound is a few KB of text.
+  if (reference.size() > kMaxAddressBytes) return refuse(HlsPlaylist::Refusal::KeyTooLarge);
+  if (!budget.charge(playlist, reference.size())) return false;
+  auto bytes = decode_data_address(reference);
+  if (!bytes || bytes->empty()) return refuse(HlsPlaylist::Refusal::KeyUnreadable);
+  if (bytes->size() > kMaxKeyBytes) return refuse(HlsPlaylist::Refusal::KeyTooLarge);
+  key.uri = reference;
+  key.bytes = std::move(*bytes);
+  return true;
+}
+
 }  // namespace
+
+std::optional<std::string> decode_data_address(std::string_view address) {
+  if (!is_data_address(address)) return std::nullopt;
+  const std::size_t comma = address.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  const std::string_view header = address.substr(5, comma - 5);
+  constexpr std::string_view kBase64 = ";base64";
+  const bool base64 = header.size() >= kBase64.size() && starts_with_lower(header.substr(header.size() - kBase64.size()), kBase64);
+  auto payload = percent_decoded(address.substr(comma + 1));
+  if (!payload || !base64) return payload;
+  return base64_decoded(*payload);
+}
 
 double HlsPlaylist::total_duration() const {
   return segments.empty() ? 0 : segments.back().start + segments.back().duration;
@@ -274,6 +385,17 @@ std::optional<HlsVariant> HlsPlaylist::best_variant() const {
   if (variants.empty()) return std::nullopt;
   return *std::max_element(variants.begin(), variants.end(),
                            [](const HlsVariant& a, const HlsVariant& b) { return a.bandwidth < b.bandwidth; });
+}
+
+std::optional<HlsRendition> HlsPlaylist::audio_of(const HlsVariant& variant) const {
+  if (variant.audio.empty()) return std::nullopt;
+  std::optional<HlsRendition> first;
+  for (const HlsRendition& r : audio_renditions) {
+    if (r.group != variant.audio) continue;
+    if (r.is_default) return r;
+    if (!first) first = r;
+  }
+  return first;
 }
 
 std::string resolve_address(const std::string& base, const std::string& reference) {
@@ -306,9 +428,9 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
   AddressBudget budget;
   double duration = -1;
   std::optional<HlsByteRange> range;
-  bool discontinuity = false;
+  bool discontinuity = false, gap = false;
   int key = -1, map = -1;
-  std::optional<std::uint64_t> variant_bandwidth;
+  std::optional<HlsVariant> variant;  // announced by EXT-X-STREAM-INF, waiting for its address
   bool variants_announced = false;
   std::map<std::string, std::uint64_t> range_ends;  // where the last range of each address ended
   double start = 0;
@@ -322,12 +444,13 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
     pos = end + 1;
     if (line.empty()) continue;
     if (line[0] != '#') {
-      if (variant_bandwidth) {
+      if (variant) {
         if (!room_for_one_more(playlist, playlist.variants)) break;
         auto uri = budget.resolve(playlist, address, line);
         if (!uri) break;
-        playlist.variants.push_back({std::move(*uri), *variant_bandwidth});
-        variant_bandwidth.reset();
+        variant->uri = std::move(*uri);
+        playlist.variants.push_back(std::move(*variant));
+        variant.reset();
       } else if (duration >= 0) {
         if (!room_for_one_more(playlist, playlist.segments)) break;
         auto uri = budget.resolve(playlist, address, line);
@@ -338,6 +461,7 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
         segment.key = key;
         segment.map = map;
         segment.discontinuity = discontinuity;
+        segment.gap = gap;
         segment.start = start;
         if (range) {
           segment.range = range;
@@ -348,6 +472,7 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
         duration = -1;
         range.reset();
         discontinuity = false;
+        gap = false;
       }
       continue;
     }
@@ -367,6 +492,8 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
       range = parse_range(value, follows);
     } else if (tag == "#EXT-X-DISCONTINUITY") {
       discontinuity = true;
+    } else if (tag == "#EXT-X-GAP") {
+      gap = true;
     } else if (tag == "#EXT-X-ENDLIST") {
       playlist.ended = true;
     } else if (tag == "#EXT-X-TARGETDURATION") {
@@ -393,9 +520,13 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
         continue;
       }
       if (!room_for_one_more(playlist, playlist.keys)) break;
-      auto uri = budget.resolve(playlist, address, reference);
-      if (!uri) break;
-      k.uri = std::move(*uri);
+      if (is_data_address(reference)) {
+        if (!read_key_data(playlist, budget, reference, k)) break;
+      } else {
+        auto uri = budget.resolve(playlist, address, reference);
+        if (!uri) break;
+        k.uri = std::move(*uri);
+      }
       playlist.keys.push_back(std::move(k));
       key = static_cast<int>(playlist.keys.size()) - 1;
     } else if (tag == "#EXT-X-MAP") {
@@ -426,8 +557,30 @@ HlsPlaylist parse_playlist(std::string_view text, const std::string& address) {
         break;
       }
       variants_announced = true;
-      const AttributeValue* bandwidth = find_attribute(*attributes, "BANDWIDTH");
-      variant_bandwidth = bandwidth ? parse_number(bandwidth->text).value_or(0) : 0;
+      variant.emplace();
+      if (const AttributeValue* bandwidth = find_attribute(*attributes, "BANDWIDTH"))
+        variant->bandwidth = parse_number(bandwidth->text).value_or(0);
+      if (const AttributeValue* audio = find_attribute(*attributes, "AUDIO"); audio && audio->quoted)
+        variant->audio = audio->text;
+    } else if (tag == "#EXT-X-MEDIA") {
+      const auto attributes = parse_attributes(value);
+      const AttributeValue* type = attributes ? find_attribute(*attributes, "TYPE") : nullptr;
+      if (!type || type->quoted) {
+        bad_attributes();
+        break;
+      }
+      const AttributeValue* uri = find_attribute(*attributes, "URI");
+      if (type->text != "AUDIO" || !uri) continue;  // other media, or sound carried by the variants
+      const AttributeValue* group = find_attribute(*attributes, "GROUP-ID");
+      if (!uri->quoted || uri->text.empty() || !group || !group->quoted) {
+        bad_attributes();
+        break;
+      }
+      if (!room_for_one_more(playlist, playlist.audio_renditions)) break;
+      auto absolute = budget.resolve(playlist, address, uri->text);
+      if (!absolute) break;
+      const AttributeValue* is_default = find_attribute(*attributes, "DEFAULT");
+      playlist.audio_renditions.push_back({group->text, std::move(*absolute), is_default && is_default->text == "YES"});
     }
   }
   if (playlist.refusal == HlsPlaylist::Refusal::None && variants_announced && playlist.variants.empty())
@@ -478,6 +631,13 @@ std::string local_playlist(const HlsPlaylist& playlist, const std::function<std:
   }
   out += "#EXT-X-ENDLIST\n";
   return out;
+}
+
+std::string local_master_playlist(const std::string& picture_address, const std::string& sound_address,
+                                  std::uint64_t bandwidth) {
+  return "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"audio\",NAME=\"audio\",DEFAULT=YES,AUTOSELECT=YES,URI=\"" +
+         sound_address + "\"\n#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(std::max<std::uint64_t>(bandwidth, 1)) +
+         ",AUDIO=\"audio\"\n" + picture_address + "\n";
 }
 
 bool readable_as_file(const std::string& local_name) {

@@ -32,10 +32,14 @@ inline constexpr std::size_t kMaxPlaylistEntries = 200000;
 inline constexpr std::size_t kMaxAddressBytes = app::kMaxWebAddressBytes;
 inline constexpr std::size_t kMaxAllAddressBytes = 128u << 20;
 
+// The most a key may hold, given in the playlist or fetched: a key is 16 bytes.
+inline constexpr std::size_t kMaxKeyBytes = 1024;
+
 // One EXT-X-KEY that encrypts (METHOD=NONE is no key), with what ffmpeg needs to use it.
 struct HlsKey {
   std::string method;             // "AES-128", "SAMPLE-AES", ...: capitals, digits and "-"
-  std::string uri;                // absolute
+  std::string uri;                // absolute; or the "data:" address as written, for a key given in the playlist
+  std::optional<std::string> bytes;  // the key itself when the playlist gives it as a "data:" address
   std::string iv;                 // the hex digits after "0x" as written, "" when none
   std::string keyformat;          // "" when none, or when not plain text
   std::string keyformat_versions;  // the same
@@ -54,12 +58,22 @@ struct HlsSegment {
   int key = -1;  // index into keys, -1: none
   int map = -1;  // index into maps, -1: none
   bool discontinuity = false;  // an EXT-X-DISCONTINUITY stands before it
+  bool gap = false;  // EXT-X-GAP: the playlist says the segment does not exist; never fetched
   double start = 0;  // seconds from the replay's start
 };
 
 struct HlsVariant {
   std::string uri;  // absolute
   std::uint64_t bandwidth = 0;
+  std::string audio;  // the AUDIO group its sound comes from, "" when none
+};
+
+// An EXT-X-MEDIA of TYPE=AUDIO with a playlist of its own (one without carries its sound in the
+// variants themselves).
+struct HlsRendition {
+  std::string group;
+  std::string uri;  // absolute
+  bool is_default = false;
 };
 
 struct HlsPlaylist {
@@ -74,10 +88,13 @@ struct HlsPlaylist {
     UnsupportedAddress,  // `refused_address` is not http or https (or holds a blank or control byte)
     BadAttributes,       // a tag's attribute list breaks the grammar, or lacks what it needs
     NoAddress,           // variants announced, none with an address
+    KeyTooLarge,         // a key given as a "data:" address holds more than kMaxKeyBytes
+    KeyUnreadable,       // a key given as a "data:" address that does not decode
   };
   Refusal refusal = Refusal::None;
   std::string refused_address;
   std::vector<HlsVariant> variants;  // master
+  std::vector<HlsRendition> audio_renditions;  // master
   std::vector<HlsSegment> segments;  // media, in playing order
   std::vector<HlsKey> keys;
   std::vector<HlsMap> maps;
@@ -89,7 +106,14 @@ struct HlsPlaylist {
   double total_duration() const;
   // The variant with the highest bandwidth; nothing for a playlist without variants.
   std::optional<HlsVariant> best_variant() const;
+  // The sound `variant` takes from a rendition: its group's DEFAULT=YES one, else the group's
+  // first; nothing when its sound is in its own segments.
+  std::optional<HlsRendition> audio_of(const HlsVariant& variant) const;
 };
+
+// The bytes a "data:" address holds ("data:[type][;base64],payload", the payload percent-encoded
+// or base64); nothing when it is no such address or does not decode.
+std::optional<std::string> decode_data_address(std::string_view address);
 
 // Reads `text` (the playlist's body) fetched from `address`. Text that does not start with
 // "#EXTM3U" is NotHls. Unknown tags are skipped; a known tag whose attribute list breaks the
@@ -112,6 +136,11 @@ std::string local_map_name(const HlsPlaylist& playlist, std::size_t index);
 std::string local_playlist(const HlsPlaylist& playlist, const std::string& local_base);
 // The same with each part's address chosen by `address_of(local name)`.
 std::string local_playlist(const HlsPlaylist& playlist, const std::function<std::string(const std::string&)>& address_of);
+
+// The master playlist ffmpeg reads when the sound has a playlist of its own: one variant (the
+// picture's playlist, at `bandwidth`) whose sound is the one rendition, the sound's playlist.
+std::string local_master_playlist(const std::string& picture_address, const std::string& sound_address,
+                                  std::uint64_t bandwidth);
 
 // True for a local name that every ffmpeg opens as a file without being told to allow any
 // extension: a segment or init section with a media extension (a key never is).

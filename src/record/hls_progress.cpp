@@ -45,10 +45,22 @@ std::string clock_text(double seconds) {
   return text;
 }
 
+namespace {
+
+// Whole seconds that cover the range; sums of durations carry small errors either way.
+std::string range_text(double start, double end) {
+  return clock_text(std::floor(start + 0.001)) + "–" + clock_text(std::ceil(end - 0.001));
+}
+
+}  // namespace
+
 std::string gap_text(double start, double end, std::size_t index) {
-  // Whole seconds that cover the gap; sums of durations carry small errors either way.
-  return "缺少 " + clock_text(std::floor(start + 0.001)) + "–" + clock_text(std::ceil(end - 0.001)) + "（第 " +
-         std::to_string(index) + " 段）";
+  return "缺少 " + range_text(start, end) + "（第 " + std::to_string(index) + " 段）";
+}
+
+std::string declared_gap_text(double start, double end, std::size_t first, std::size_t last) {
+  const std::string segments = first == last ? std::to_string(first) : std::to_string(first) + "–" + std::to_string(last);
+  return "回放列表声明的空白：" + range_text(start, end) + "（第 " + segments + " 段）";
 }
 
 std::string replay_progress_text(const ReplayProgress& p) {

@@ -1,6 +1,6 @@
 #pragma once
-// The texts a parallel replay download shows: its progress line, the gaps it could not fill, and
-// how much a stopped download kept.
+// The texts a parallel replay download shows: its progress line, the gaps it could not fill or
+// that its playlist declares, and how much a stopped download kept.
 #include <cstdint>
 #include <string>
 
@@ -8,6 +8,8 @@ namespace qz::record {
 
 // Every progress line starts with this, so the next one can replace it.
 inline constexpr const char* kReplayProgressPrefix = "回放下载：";
+// A replay of which not one segment arrived.
+inline constexpr const char* kNothingReceived = "回放下载失败：没有收到任何分段";
 
 struct ReplayProgress {
   std::size_t done = 0;   // segments on disk
@@ -29,5 +31,7 @@ std::string time_left_text(double seconds);
 std::string clock_text(double seconds);
 // "缺少 00:41:10–00:41:14（第 1235 段）", the segment counted from 1.
 std::string gap_text(double start, double end, std::size_t index);
+// "回放列表声明的空白：00:00:18–00:00:20（第 10 段）", or "（第 10–12 段）" for a run of them.
+std::string declared_gap_text(double start, double end, std::size_t first, std::size_t last);
 
 }  // namespace qz::record

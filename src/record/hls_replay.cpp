@@ -38,10 +38,11 @@ constexpr std::size_t kPlaylistLimit = 32u << 20;
 constexpr int kTries = 3;
 constexpr std::chrono::milliseconds kBackOff[] = {500ms, 1500ms};
 constexpr const char* kPlaylistName = "index.m3u8";
+constexpr const char* kMasterName = "master.m3u8";
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // The most a part may hold: a key is 16 bytes, an init section a few KB, a segment a few MB. A
 // server that sends more (with or without a Content-Length) is not sending that part.
-constexpr std::uint64_t kKeyLimit = 1024;
+constexpr std::uint64_t kKeyLimit = kMaxKeyBytes;
 constexpr std::uint64_t kInitSectionLimit = 16u << 20;
 constexpr std::uint64_t kSegmentLimit = 1u << 30;
 
@@ -100,7 +101,8 @@ PlaylistFetch fetch_playlist(const std::string& address) {
 
 // ---- the shared state of one download ------------------------------------------------------
 
-enum class ItemState { Waiting, Fetching, Done, Failed };
+// Gap: the playlist declares the segment absent; it is never fetched and ffmpeg gets it empty.
+enum class ItemState { Waiting, Fetching, Done, Failed, Gap };
 
 enum class ItemKind { Key, InitSection, Segment };
 
@@ -108,8 +110,10 @@ struct Item {
   const std::string* url;  // the playlist's own copy
   std::optional<HlsByteRange> range;
   std::string name;  // the local file name, as ffmpeg asks for it
-  std::size_t segment = kNone;  // index in the playlist's segments, kNone for a key or init section
+  std::size_t segment = kNone;  // index in its playlist's segments, kNone for a key or init section
   ItemKind kind = ItemKind::Segment;
+  std::size_t track = 0;
+  const std::string* bytes = nullptr;  // a key the playlist gives itself: written, not fetched
 };
 
 std::uint64_t size_limit(ItemKind kind) {
@@ -121,29 +125,45 @@ std::uint64_t size_limit(ItemKind kind) {
   return 0;
 }
 
+// One media playlist of the replay: the picture's (with its sound, or alone), and the sound's
+// when the master gives it a playlist of its own. ffmpeg reads each as a playlist of ours.
+struct Track {
+  const HlsPlaylist* playlist = nullptr;
+  std::string prefix;  // of its parts' local names, so the two tracks' names never meet
+  std::size_t segment_count = 0;
+  // Guarded by the download's mutex.
+  std::size_t done_segments = 0;
+  std::size_t cut = kNone;      // first segment not kept after a stop
+  std::size_t asked_until = 0;  // one past the last segment ffmpeg has read or asked for
+  std::shared_ptr<const std::string> ffmpeg_playlist;  // made at the first request, then kept
+
+  std::string playlist_name() const { return prefix + kPlaylistName; }
+};
+
 // Held by a shared pointer: the job's stop handler may still be called while the run ends.
 struct Download {
   std::string folder;
-  std::vector<Item> items;  // keys and init sections first, then the segments in order
+  std::vector<Item> items;  // keys and init sections first, then the segments in playing order
   std::map<std::string, std::size_t> by_name;
-  const HlsPlaylist* playlist = nullptr;
+  std::vector<Track> tracks;  // the picture's first
+  std::uint64_t bandwidth = 0;  // the chosen variant's, for the local master playlist
   std::string local_base;  // the loopback server's address, ending in "/"
-  std::size_t segment_count = 0;
+  std::size_t fetched_total = 0;  // segments to fetch (not declared gaps), all tracks
 
-  std::mutex mutex;  // guards everything below
+  std::mutex mutex;  // guards everything below, and the tracks' guarded fields
   std::condition_variable changed;
   std::vector<ItemState> states;
   std::vector<bool> too_large;      // refused for its size: not tried again
-  std::shared_ptr<const std::string> ffmpeg_playlist;  // made at the first request, then kept
   std::size_t next = 0;             // the next item a worker takes
-  std::size_t done_segments = 0;
+  std::size_t done_segments = 0;    // all tracks
   bool closing = false;             // workers leave; waiting readers are answered
-  bool stopped = false;             // the user stopped: segments from cut on are answered empty
-  std::size_t cut = kNone;          // first segment not kept after a stop
-  std::size_t asked_until = 0;      // one past the last segment ffmpeg has read or asked for
+  bool stopped = false;             // the user stopped: segments from each track's cut on are answered empty
   std::atomic<std::uint64_t> bytes{0};
 
   std::string path_of(const Item& item) const { return platform::join_path(folder, item.name); }
+
+  // ffmpeg's input: one media playlist, or a master naming the picture's and the sound's.
+  std::string input_name() const { return tracks.size() > 1 ? kMasterName : kPlaylistName; }
 
   void stop() {
     std::lock_guard lock(mutex);
@@ -152,18 +172,16 @@ struct Download {
     closing = true;
     // What arrived in order from the start is kept; a segment that could not be had before the
     // stop is a gap like any other.
-    cut = segment_count;
+    for (Track& t : tracks) t.cut = t.segment_count;
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i].segment == kNone) continue;
-      if (states[i] == ItemState::Waiting || states[i] == ItemState::Fetching) {
-        cut = items[i].segment;
-        break;
-      }
+      Track& t = tracks[items[i].track];
+      if (items[i].segment == kNone || t.cut != t.segment_count) continue;
+      if (states[i] == ItemState::Waiting || states[i] == ItemState::Fetching) t.cut = items[i].segment;
     }
     // A stop ends the file where ffmpeg has got to: the segments it has not asked for yet are
     // answered empty even when they are here, so it ends within moments, not after remuxing
     // the whole replay.
-    cut = std::min(cut, asked_until);
+    for (Track& t : tracks) t.cut = std::min(t.cut, t.asked_until);
     changed.notify_all();
   }
 
@@ -173,45 +191,66 @@ struct Download {
     changed.notify_all();
   }
 
-  // The playlist as ffmpeg gets it when it asks for it. The keys and init sections already here,
-  // and the segments already here in one run from the start, are read straight from their files
-  // where ffmpeg can address them: nothing passes through the server twice. The rest goes through
-  // the server, whose answers wait for the download. Only the leading run, because a stop keeps
-  // what arrived in order from the start: every segment the server answers empty after a stop
-  // must come after the ones ffmpeg reads by itself.
+  // A track's playlist as ffmpeg gets it when it asks for it. The keys and init sections already
+  // here, and the segments already here in one run from the start, are read straight from their
+  // files where ffmpeg can address them: nothing passes through the server twice. The rest goes
+  // through the server, whose answers wait for the download. Only the leading run, because a
+  // stop keeps what arrived in order from the start: every segment the server answers empty
+  // after a stop must come after the ones ffmpeg reads by itself.
   //
   // Made once, at the first request, outside the lock (a long replay's playlist is megabytes),
   // and kept: what it names by file stays on disk, and a later stop only cuts after that run.
-  std::shared_ptr<const std::string> playlist_for_ffmpeg() {
+  std::shared_ptr<const std::string> playlist_for_ffmpeg(std::size_t track) {
+    Track& t = tracks[track];
     std::vector<bool> here(items.size(), false);
     {
       std::lock_guard lock(mutex);
-      if (ffmpeg_playlist) return ffmpeg_playlist;
+      if (t.ffmpeg_playlist) return t.ffmpeg_playlist;
       bool in_run = !stopped;
       for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].track != track) continue;
         const bool done = states[i] == ItemState::Done;
-        in_run = in_run && done;
+        // A declared gap is answered empty by the server at once: it does not end the run.
+        in_run = in_run && (done || states[i] == ItemState::Gap);
         here[i] = !stopped && done && (items[i].segment == kNone || in_run);
         // ffmpeg reads the leading run from its files, unseen by the server: it has got that far.
-        if (in_run && items[i].segment != kNone) asked_until = std::max(asked_until, items[i].segment + 1);
+        if (in_run && items[i].segment != kNone) t.asked_until = std::max(t.asked_until, items[i].segment + 1);
       }
     }
-    auto text = std::make_shared<const std::string>(local_playlist(*playlist, [&](const std::string& name) {
+    auto text = std::make_shared<const std::string>(local_playlist(*t.playlist, [&](const std::string& local) {
+      const std::string name = t.prefix + local;
       const auto it = by_name.find(name);
       const bool on_disk = it != by_name.end() && here[it->second] && readable_as_file(name);
       const auto file = on_disk ? local_file_address(path_of(items[it->second])) : std::nullopt;
       return file ? *file : local_base + name;
     }));
     std::lock_guard lock(mutex);
-    if (!ffmpeg_playlist) ffmpeg_playlist = std::move(text);
-    return ffmpeg_playlist;
+    if (!t.ffmpeg_playlist) t.ffmpeg_playlist = std::move(text);
+    return t.ffmpeg_playlist;
+  }
+
+  std::string master_for_ffmpeg() const {
+    return local_master_playlist(local_base + tracks[0].playlist_name(), local_base + tracks[1].playlist_name(), bandwidth);
   }
 };
 
 enum class Fetched { Whole, Failed, TooLarge };
 
+// A key the playlist gives itself, into its file as if fetched.
+Fetched write_given(Download& d, const Item& item) {
+  const std::string path = d.path_of(item);
+  const std::string temp = path + ".part";
+  platform::File file;
+  const bool written = file.open(temp, platform::File::Mode::Truncate) && file.append(item.bytes->data(), item.bytes->size());
+  file.close();
+  if (written && platform::rename_replacing(temp, path)) return Fetched::Whole;
+  platform::remove_file(temp);
+  return Fetched::Failed;
+}
+
 // One try at one item into its file; Whole when the file is whole under its name.
 Fetched fetch_item(platform::DownloadSession& session, Download& d, const Item& item) {
+  if (item.bytes) return write_given(d, item);
   const std::uint64_t limit = size_limit(item.kind);
   if (item.range && item.range->length > limit) return Fetched::TooLarge;
   const std::string path = d.path_of(item);
@@ -296,6 +335,7 @@ void run_worker(Download& d) {
     std::size_t i;
     {
       std::lock_guard lock(d.mutex);
+      while (d.next < d.items.size() && d.states[d.next] != ItemState::Waiting) ++d.next;  // declared gaps
       if (d.closing || d.next >= d.items.size()) return;
       i = d.next++;
       d.states[i] = ItemState::Fetching;
@@ -304,7 +344,10 @@ void run_worker(Download& d) {
     std::lock_guard lock(d.mutex);
     d.states[i] = result == Fetched::Whole ? ItemState::Done : ItemState::Failed;
     d.too_large[i] = result == Fetched::TooLarge;
-    if (result == Fetched::Whole && d.items[i].segment != kNone) ++d.done_segments;
+    if (result == Fetched::Whole && d.items[i].segment != kNone) {
+      ++d.done_segments;
+      ++d.tracks[d.items[i].track].done_segments;
+    }
     d.changed.notify_all();
   }
 }
@@ -313,22 +356,32 @@ void run_worker(Download& d) {
 platform::LocalReply answer(Download& d, const std::string& path) {
   platform::LocalReply reply;
   const std::string name = path.empty() ? path : path.substr(1);
-  if (name == kPlaylistName) {
+  for (std::size_t t = 0; t < d.tracks.size(); ++t) {
+    if (name != d.tracks[t].playlist_name()) continue;
     reply.content_type = "application/vnd.apple.mpegurl";
-    reply.body = *d.playlist_for_ffmpeg();
+    reply.body = *d.playlist_for_ffmpeg(t);
+    return reply;
+  }
+  if (d.tracks.size() > 1 && name == kMasterName) {
+    reply.content_type = "application/vnd.apple.mpegurl";
+    reply.body = d.master_for_ffmpeg();
     return reply;
   }
   const auto it = d.by_name.find(name);
   if (it == d.by_name.end()) return {404, "text/plain", "not found", ""};
   const std::size_t i = it->second;
   const Item& item = d.items[i];
+  Track& track = d.tracks[item.track];
   std::unique_lock lock(d.mutex);
-  if (item.segment != kNone && !d.stopped) d.asked_until = std::max(d.asked_until, item.segment + 1);
+  if (item.segment != kNone && !d.stopped) track.asked_until = std::max(track.asked_until, item.segment + 1);
   d.changed.wait(lock, [&] {
-    return d.states[i] == ItemState::Done || d.states[i] == ItemState::Failed || d.closing;
+    return d.states[i] == ItemState::Done || d.states[i] == ItemState::Failed || d.states[i] == ItemState::Gap ||
+           d.closing;
   });
-  // After a stop, ffmpeg runs through the rest as empty segments and ends by itself.
-  if (d.stopped && item.segment != kNone && item.segment >= d.cut) return reply;
+  // After a stop, ffmpeg runs through the rest as empty segments and ends by itself; a declared
+  // gap is empty all along.
+  if (d.stopped && item.segment != kNone && item.segment >= track.cut) return reply;
+  if (d.states[i] == ItemState::Gap) return reply;
   if (d.states[i] != ItemState::Done) return {404, "text/plain", "not found", ""};
   reply.content_type = item.segment == kNone ? "application/octet-stream" : "video/mp2t";
   reply.file_path = d.path_of(item);
@@ -345,18 +398,48 @@ platform::LocalReply answer_or_error(Download& d, const std::string& path) {
   }
 }
 
-void build_items(Download& d, const HlsPlaylist& playlist) {
-  d.items.reserve(playlist.keys.size() + playlist.maps.size() + playlist.segments.size());
-  for (std::size_t k = 0; k < playlist.keys.size(); ++k)
-    d.items.push_back({&playlist.keys[k].uri, std::nullopt, local_key_name(k), kNone, ItemKind::Key});
-  for (std::size_t m = 0; m < playlist.maps.size(); ++m)
-    d.items.push_back({&playlist.maps[m].uri, playlist.maps[m].range, local_map_name(playlist, m), kNone, ItemKind::InitSection});
-  for (std::size_t s = 0; s < playlist.segments.size(); ++s)
-    d.items.push_back({&playlist.segments[s].uri, playlist.segments[s].range, local_segment_name(playlist, s), s, ItemKind::Segment});
+// The items of every track: keys and init sections first, then the segments of all tracks in
+// playing order, so the sound arrives beside the picture it goes with.
+void build_items(Download& d) {
+  std::size_t total = 0;
+  for (const Track& t : d.tracks) total += t.playlist->keys.size() + t.playlist->maps.size() + t.playlist->segments.size();
+  d.items.reserve(total);
+  for (std::size_t t = 0; t < d.tracks.size(); ++t) {
+    const HlsPlaylist& p = *d.tracks[t].playlist;
+    const std::string& prefix = d.tracks[t].prefix;
+    for (std::size_t k = 0; k < p.keys.size(); ++k) {
+      const std::string* bytes = p.keys[k].bytes ? &*p.keys[k].bytes : nullptr;
+      d.items.push_back({&p.keys[k].uri, std::nullopt, prefix + local_key_name(k), kNone, ItemKind::Key, t, bytes});
+    }
+    for (std::size_t m = 0; m < p.maps.size(); ++m)
+      d.items.push_back({&p.maps[m].uri, p.maps[m].range, prefix + local_map_name(p, m), kNone, ItemKind::InitSection, t});
+  }
+  std::vector<std::size_t> next(d.tracks.size(), 0);
+  for (;;) {
+    // The track whose next segment starts first.
+    std::size_t pick = kNone;
+    for (std::size_t t = 0; t < d.tracks.size(); ++t) {
+      const auto& segments = d.tracks[t].playlist->segments;
+      if (next[t] < segments.size() &&
+          (pick == kNone || segments[next[t]].start < d.tracks[pick].playlist->segments[next[pick]].start))
+        pick = t;
+    }
+    if (pick == kNone) break;
+    const HlsPlaylist& p = *d.tracks[pick].playlist;
+    const std::size_t s = next[pick]++;
+    d.items.push_back({&p.segments[s].uri, p.segments[s].range, d.tracks[pick].prefix + local_segment_name(p, s), s,
+                       ItemKind::Segment, pick});
+  }
   for (std::size_t i = 0; i < d.items.size(); ++i) d.by_name[d.items[i].name] = i;
   d.states.assign(d.items.size(), ItemState::Waiting);
   d.too_large.assign(d.items.size(), false);
-  d.segment_count = playlist.segments.size();
+  for (Track& t : d.tracks) t.segment_count = t.playlist->segments.size();
+  d.fetched_total = 0;
+  for (std::size_t i = 0; i < d.items.size(); ++i) {
+    if (d.items[i].segment == kNone) continue;
+    if (d.tracks[d.items[i].track].playlist->segments[d.items[i].segment].gap) d.states[i] = ItemState::Gap;
+    else ++d.fetched_total;
+  }
 }
 
 // Writes the progress line and the status bar's percentage once a second until `finished`.
@@ -397,7 +480,7 @@ class ProgressTicker {
       std::lock_guard lock(d_.mutex);
       p.done = d_.done_segments;
     }
-    p.total = d_.segment_count;
+    p.total = d_.fetched_total;
     p.bytes = d_.bytes.load();
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - last_time_).count();
@@ -447,29 +530,56 @@ std::string missing_part_text(const Item& item, bool too_large) {
   return "回放分段大于 1 GiB，已拒绝：" + address;
 }
 
-// The closing lines: each missing key or init section, each part refused for its size, each gap
-// with its time range, and after a stop how much was kept.
-void report_end(const Download& d, const HlsPlaylist& playlist, const LineCallback& line) {
+// The lines naming the segments a track's playlist declares absent up to `kept_until`, one for
+// each run of them.
+void report_declared_gaps(const Track& track, std::size_t kept_until, const LineCallback& line) {
+  const std::vector<HlsSegment>& segments = track.playlist->segments;
+  for (std::size_t i = 0; i < kept_until; ++i) {
+    if (!segments[i].gap) continue;
+    std::size_t last = i;
+    while (last + 1 < kept_until && segments[last + 1].gap) ++last;
+    line(declared_gap_text(segments[i].start, segments[last].start + segments[last].duration, i + 1, last + 1));
+    i = last;
+  }
+}
+
+// The closing lines: each missing key or init section, each part refused for its size, the gaps
+// the playlist declares, each segment that could not be had with its time range, and after a
+// stop how much was kept. False when not one segment of the picture arrived without a stop: the
+// download failed, and its lines say so.
+bool report_end(const Download& d, const LineCallback& line) {
   for (std::size_t i = 0; i < d.items.size(); ++i) {
     const bool missing_part = d.items[i].segment == kNone && d.states[i] == ItemState::Failed;
     if (missing_part || d.too_large[i]) line(missing_part_text(d.items[i], d.too_large[i]));
   }
+  const auto kept_until = [&](const Track& t) { return d.stopped ? t.cut : t.segment_count; };
+  for (const Track& t : d.tracks) report_declared_gaps(t, kept_until(t), line);
+  if (!d.stopped && d.tracks[0].done_segments == 0) {
+    line(kNothingReceived);
+    return false;
+  }
   std::size_t gaps = 0;
-  const std::size_t kept_until = d.stopped ? d.cut : d.segment_count;
   for (std::size_t i = 0; i < d.items.size(); ++i) {
     const Item& item = d.items[i];
-    if (item.segment == kNone || item.segment >= kept_until || d.states[i] == ItemState::Done) continue;
-    const HlsSegment& s = playlist.segments[item.segment];
-    line(gap_text(s.start, s.start + s.duration, item.segment + 1));
+    const Track& t = d.tracks[item.track];
+    if (item.segment == kNone || item.segment >= kept_until(t) || d.states[i] == ItemState::Done ||
+        d.states[i] == ItemState::Gap)
+      continue;
+    const HlsSegment& s = t.playlist->segments[item.segment];
+    line((item.track > 0 ? "音轨" : "") + gap_text(s.start, s.start + s.duration, item.segment + 1));
     ++gaps;
   }
+  const Track& picture = d.tracks[0];
+  const HlsPlaylist& playlist = *picture.playlist;
   if (d.stopped) {
-    const double kept_seconds = kept_until == 0 ? 0 : playlist.segments[kept_until - 1].start + playlist.segments[kept_until - 1].duration;
-    line("回放下载已停止：保存了开头的 " + std::to_string(kept_until) + "/" + std::to_string(d.segment_count) +
+    const std::size_t kept = kept_until(picture);
+    const double kept_seconds = kept == 0 ? 0 : playlist.segments[kept - 1].start + playlist.segments[kept - 1].duration;
+    line("回放下载已停止：保存了开头的 " + std::to_string(kept) + "/" + std::to_string(picture.segment_count) +
          " 段，时长 " + clock_text(kept_seconds) + "（全长 " + clock_text(playlist.total_duration()) + "）");
   } else if (gaps > 0) {
     line("回放已保存，缺少 " + std::to_string(gaps) + " 段（见上）");
   }
+  return true;
 }
 
 // How ffmpeg reads our playlist: from our loopback server, or from our own files for the parts it
@@ -552,31 +662,19 @@ std::string refusal_text(const HlsPlaylist& playlist, const std::string& address
       return "回放列表含有不支持的地址：" + app::shown_address(playlist.refused_address);
     case HlsPlaylist::Refusal::BadAttributes: return "回放列表无法读取（标签属性不合规范）：" + address;
     case HlsPlaylist::Refusal::NoAddress: return "回放列表没有可下载的地址";
+    case HlsPlaylist::Refusal::KeyTooLarge:
+      return "回放密钥大于 1 KiB，已拒绝：" + app::shown_address(playlist.refused_address);
+    case HlsPlaylist::Refusal::KeyUnreadable: return "回放密钥无法解码：" + app::shown_address(playlist.refused_address);
   }
   return {};
 }
 
 enum class Reading { Download, NotForUs, Refused };
 
-// The media playlist of the replay at `address` (through the master's best variant), or the
-// line that says why there is none. Nothing a playlist names is fetched before it is read whole
-// and found sound.
-Reading read_replay_playlist(const std::string& request_address, HlsPlaylist& playlist, std::string& why_not) {
-  PlaylistFetch fetched = fetch_playlist(request_address);
-  if (fetched.result == PlaylistFetch::NotHls) return Reading::NotForUs;
-  std::string address = request_address;
-  if (fetched.result == PlaylistFetch::Ok) {
-    playlist = parse_playlist(fetched.body, address);
-    if (why_not = refusal_text(playlist, address); !why_not.empty()) return Reading::Refused;
-    if (playlist.kind == HlsPlaylist::Kind::Master) {
-      address = playlist.best_variant()->uri;  // a master has a variant
-      fetched = fetch_playlist(address);
-      playlist = fetched.result == PlaylistFetch::Ok ? parse_playlist(fetched.body, address) : HlsPlaylist{};
-      if (why_not = refusal_text(playlist, address); !why_not.empty()) return Reading::Refused;
-      if (fetched.result == PlaylistFetch::NotHls) fetched.why = "所选清晰度的地址不是播放列表";
-      else if (playlist.kind == HlsPlaylist::Kind::Master) fetched.why = "所选清晰度又是一个总列表";
-    }
-  }
+// What a media playlist fetched from `address` allows: a download when it is whole and has
+// segments, the plain way when it is still live, else the line that says why not.
+Reading media_reading(PlaylistFetch& fetched, const HlsPlaylist& playlist, const std::string& address, std::string& why_not) {
+  if (why_not = refusal_text(playlist, address); !why_not.empty()) return Reading::Refused;
   if (fetched.result == PlaylistFetch::Ok && playlist.kind == HlsPlaylist::Kind::Media) {
     // Still live: only ffmpeg knows how to follow a growing playlist.
     if (!playlist.ended) return Reading::NotForUs;
@@ -587,6 +685,36 @@ Reading read_replay_playlist(const std::string& request_address, HlsPlaylist& pl
   if (fetched.why.empty()) return Reading::Download;
   why_not = "回放列表无法读取（" + fetched.why + "）：" + address;
   return Reading::Refused;
+}
+
+// A media playlist a master names; `what` names it in the lines ("所选清晰度", "所选音轨").
+Reading read_named_playlist(const std::string& address, const std::string& what, HlsPlaylist& playlist, std::string& why_not) {
+  PlaylistFetch fetched = fetch_playlist(address);
+  playlist = fetched.result == PlaylistFetch::Ok ? parse_playlist(fetched.body, address) : HlsPlaylist{};
+  if (fetched.result == PlaylistFetch::NotHls) fetched.why = what + "的地址不是播放列表";
+  else if (playlist.kind == HlsPlaylist::Kind::Master) fetched.why = what + "又是一个总列表";
+  return media_reading(fetched, playlist, address, why_not);
+}
+
+// The media playlists of the replay at `address`: the picture's (the master's best variant), and
+// the sound's when that variant takes it from a rendition; or the line that says why there are
+// none. Nothing a playlist names is fetched before it is read whole and found sound.
+Reading read_replay_playlists(const std::string& address, HlsPlaylist& picture, std::optional<HlsPlaylist>& sound,
+                              std::uint64_t& bandwidth, std::string& why_not) {
+  PlaylistFetch fetched = fetch_playlist(address);
+  if (fetched.result == PlaylistFetch::NotHls) return Reading::NotForUs;
+  if (fetched.result == PlaylistFetch::Ok) picture = parse_playlist(fetched.body, address);
+  if (fetched.result != PlaylistFetch::Ok || picture.kind != HlsPlaylist::Kind::Master || picture.refusal != HlsPlaylist::Refusal::None)
+    return media_reading(fetched, picture, address, why_not);
+  const HlsPlaylist master = std::move(picture);
+  const HlsVariant variant = *master.best_variant();  // a master has a variant
+  bandwidth = variant.bandwidth;
+  const Reading reading = read_named_playlist(variant.uri, "所选清晰度", picture, why_not);
+  const std::optional<HlsRendition> rendition = master.audio_of(variant);
+  // A rendition that names the variant's own playlist has its sound there already.
+  if (reading != Reading::Download || !rendition || rendition->uri == variant.uri) return reading;
+  sound.emplace();
+  return read_named_playlist(rendition->uri, "所选音轨", *sound, why_not);
 }
 
 // The workers, closed and joined on every way out of the download, an exception's too.
@@ -610,19 +738,21 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
                                 const LineCallback& line) {
   if (request.address.rfind("http://", 0) != 0 && request.address.rfind("https://", 0) != 0)
     return HlsReplayOutcome::NotForUs;
-  HlsPlaylist playlist;
+  HlsPlaylist picture;
+  std::optional<HlsPlaylist> sound;
   auto d = std::make_shared<Download>();
   try {
     std::string why_not;
-    const Reading reading = read_replay_playlist(request.address, playlist, why_not);
+    const Reading reading = read_replay_playlists(request.address, picture, sound, d->bandwidth, why_not);
     if (reading == Reading::NotForUs) return HlsReplayOutcome::NotForUs;
     if (reading == Reading::Refused) {
       line(why_not);
       return HlsReplayOutcome::Finished;
     }
     d->folder = segment_folder_of(request.target);
-    d->playlist = &playlist;
-    build_items(*d, playlist);
+    d->tracks.push_back({&picture, ""});
+    if (sound) d->tracks.push_back({&*sound, "a-"});
+    build_items(*d);
   } catch (const std::bad_alloc&) {
     line("内存不足，回放列表无法读取");
     return HlsReplayOutcome::Finished;
@@ -656,8 +786,8 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
   if (job.stop_requested()) d->stop();
   {
     ProgressTicker ticker(*d, window);
-    PreviewFeed preview(request, local_base + kPlaylistName);
-    run_tool_unfinished(job, remux_command(request, local_base + kPlaylistName), line);
+    PreviewFeed preview(request, local_base + d->input_name());
+    run_tool_unfinished(job, remux_command(request, local_base + d->input_name()), line);
     d->close();  // the file's ffmpeg has gone: nothing waits for the rest
     preview.end();
     workers.join();
@@ -665,7 +795,12 @@ HlsReplayOutcome run_hls_replay(const HlsReplayRequest& request, ToolJob& job, a
   job.set_stop_handler(nullptr);
   server.stop();
 
-  report_end(*d, playlist, line);
+  if (!report_end(*d, line)) {
+    // Whatever ffmpeg made of no segments is no replay.
+    platform::remove_file(request.target);
+    remove_segment_folder(*d);
+    return HlsReplayOutcome::Finished;
+  }
   const std::optional<int> code = job.process().wait(0);
   if (code && *code == 0 && platform::file_exists(request.target)) {
     line(kToolDoneLine);

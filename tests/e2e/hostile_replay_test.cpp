@@ -52,6 +52,12 @@ std::string replace_first_line(const std::string& text, const std::string& start
   return text.substr(0, at) + with + text.substr(text.find('\n', at));
 }
 
+// `text` with `line` put before the EXTINF of the segment named `segment`.
+std::string insert_before_segment(const std::string& text, const std::string& segment, const std::string& line) {
+  const std::size_t extinf = text.rfind("#EXTINF", text.find("\n" + segment) + 1);
+  return text.substr(0, extinf) + line + "\n" + text.substr(extinf);
+}
+
 struct HostileReplayTest : ::testing::Test {
   TempFolder program;
   fs::path binary = program / "qiongzhi";
@@ -100,11 +106,17 @@ TEST_F(HostileReplayTest, EachHostilePlaylistEndsWithItsLineAndReachesNothingEls
   no_length.content_length = false;
   server.serve_bytes("/hls/big.key", std::string(2048, 'k'), no_length);
 
+  std::string nowhere = plain;  // every segment answered "not found"
+  for (const std::string& segment : cdn->segments("plain.m3u8"))
+    nowhere = replace_first_line(nowhere, segment, "gone/" + segment);
+  const std::string data_key = "#EXT-X-KEY:METHOD=AES-128,URI=\"data:";
+
   const struct Row {
     const char* name;
     std::string playlist;
     int code;
     std::string says;
+    std::string never_says = {};
   } rows[] = {
       {"gopher segment", replace_first_line(plain, first_segment, gopher), 6,
        "回放列表含有不支持的地址：" + gopher},
@@ -128,6 +140,24 @@ TEST_F(HostileReplayTest, EachHostilePlaylistEndsWithItsLineAndReachesNothingEls
       {"master without an address", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n", 6, "回放列表没有可下载的地址"},
       {"2 KiB key without a length", replace_first_line(aes, "#EXT-X-KEY", "#EXT-X-KEY:METHOD=AES-128,URI=\"big.key\""),
        6, "回放密钥大于 1 KiB，已拒绝：" + server.base_url() + "/hls/big.key"},
+      {"key given in base64", replace_first_line(aes, "#EXT-X-KEY", data_key + ";base64,MDEyMzQ1Njc4OWFiY2RlZg==\""), 0,
+       "任务完成"},
+      {"key given as text", replace_first_line(aes, "#EXT-X-KEY", data_key + "text/plain,0123456789%61bcdef\""), 0,
+       "任务完成"},
+      {"key given in broken base64", replace_first_line(aes, "#EXT-X-KEY", data_key + ";base64,MDEy@\""), 6,
+       "回放密钥无法解码：data:;base64,MDEy@"},
+      {"ftp sound rendition",
+       "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"a\",URI=\"ftp://" + other + "/a.m3u8\"\n"
+       "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\nplain.m3u8\n",
+       6, "回放列表含有不支持的地址：ftp://" + other + "/a.m3u8"},
+      {"master with a broken rendition",
+       "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=x\"y\",URI=\"audio.m3u8\"\n"
+       "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\nvideo.m3u8\n",
+       6, "回放列表无法读取（标签属性不合规范）：" + server.base_url() + "/hls/hostile"},
+      // The third segment is declared absent: named as such, neither fetched nor missing.
+      {"declared gap", insert_before_segment(plain, third_segment, "#EXT-X-GAP"), 0,
+       "回放列表声明的空白：00:00:02–00:00:03（第 3 段）", "缺少"},
+      {"every segment missing", nowhere, 6, "回放下载失败：没有收到任何分段", "回放已保存"},
   };
   int n = 0;
   for (const Row& row : rows) {
@@ -136,6 +166,7 @@ TEST_F(HostileReplayTest, EachHostilePlaylistEndsWithItsLineAndReachesNothingEls
     const fs::path dir = program / ("down" + std::to_string(n));
     EXPECT_EQ(download(server.base_url() + path, dir), row.code) << row.name << "\n" << output();
     EXPECT_NE(output().find(row.says), std::string::npos) << row.name << "\n" << output();
+    if (!row.never_says.empty()) EXPECT_EQ(output().find(row.never_says), std::string::npos) << row.name << "\n" << output();
     if (row.code == 0) {
       // The replay (less what could not be had) and nothing else: a spliced-in local file would
       // make it twice as long.
@@ -149,6 +180,7 @@ TEST_F(HostileReplayTest, EachHostilePlaylistEndsWithItsLineAndReachesNothingEls
   EXPECT_FALSE(bystander.reached());
   EXPECT_EQ(server.request_count("/hls/never.ts"), 0);  // the refused playlists fetched nothing
   EXPECT_EQ(server.request_count("/hls/big.key"), 1);   // a key past its bound is not asked for again
+  EXPECT_EQ(server.request_count("/hls/" + third_segment), 0);  // a declared gap is not asked for
 }
 
 }  // namespace

@@ -34,12 +34,12 @@ TEST(HlsPlaylistReading, MediaPlaylistTags) {
       "#EXTINF:4.000,title, with comma\r\n#EXT-X-BYTERANGE:1000@720\r\nall.mp4\r\n"
       "#EXTINF:3.5,\r\n#EXT-X-BYTERANGE:500\r\nall.mp4\r\n"
       "#EXT-X-DISCONTINUITY\r\n#EXT-X-KEY:METHOD=NONE\r\n#EX-UNKNOWN:whatever\r\n"
-      "#EXTINF:2,\r\nhttp://other/x.ts\r\n#EXT-X-ENDLIST\r\n";
+      "#EXTINF:2,\r\nhttp://other/x.ts\r\n#EXT-X-GAP\r\n#EXTINF:2,\r\ngone.ts\r\n#EXTINF:2,\r\nafter.ts\r\n#EXT-X-ENDLIST\r\n";
   const HlsPlaylist p = parse_playlist(text, "http://h/a/list.m3u8");
   ASSERT_EQ(p.kind, HlsPlaylist::Kind::Media);
   EXPECT_TRUE(p.ended);
   EXPECT_EQ(p.media_sequence, 7u);
-  ASSERT_EQ(p.segments.size(), 3u);
+  ASSERT_EQ(p.segments.size(), 5u);
   ASSERT_EQ(p.keys.size(), 1u);
   EXPECT_EQ(p.keys[0].uri, "http://h/a/key?id=1");
   ASSERT_EQ(p.maps.size(), 1u);
@@ -52,7 +52,12 @@ TEST(HlsPlaylistReading, MediaPlaylistTags) {
   EXPECT_TRUE(p.segments[2].discontinuity);
   EXPECT_FALSE(p.segments[1].discontinuity);
   EXPECT_DOUBLE_EQ(p.segments[2].start, 7.5);
-  EXPECT_DOUBLE_EQ(p.total_duration(), 9.5);
+  EXPECT_DOUBLE_EQ(p.total_duration(), 13.5);
+  // A declared gap is that segment's alone; its time still counts.
+  EXPECT_FALSE(p.segments[2].gap);
+  EXPECT_TRUE(p.segments[3].gap);
+  EXPECT_FALSE(p.segments[4].gap);
+  EXPECT_DOUBLE_EQ(p.segments[4].start, 11.5);
 }
 
 TEST(HlsPlaylistReading, MasterLiveAndOtherText) {
@@ -63,6 +68,29 @@ TEST(HlsPlaylistReading, MasterLiveAndOtherText) {
       "http://h/live/master.m3u8");
   EXPECT_EQ(master.kind, HlsPlaylist::Kind::Master);
   EXPECT_EQ(master.best_variant()->uri, "http://h/live/high/index.m3u8?s=1");
+
+  // The sound of a variant from its AUDIO group: the DEFAULT=YES rendition, else the group's
+  // first; none for a variant whose segments carry their own, or a rendition without a playlist.
+  const HlsPlaylist sounds = parse_playlist(
+      "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"a/en.m3u8\"\n"
+      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"zh\",DEFAULT=YES,URI=\"a/zh.m3u8\"\n"
+      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"b\",NAME=\"inside\",DEFAULT=YES\n"
+      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"c\",NAME=\"one\",DEFAULT=NO,URI=\"c/1.m3u8\"\n"
+      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"c\",NAME=\"two\",URI=\"c/2.m3u8\"\n"
+      "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"s\",NAME=\"zh\",URI=\"s/zh.m3u8\"\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\nv1.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=2,AUDIO=\"b\"\nv2.m3u8\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=3,AUDIO=\"c\"\nv3.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=4\nv4.m3u8\n",
+      "http://h/m.m3u8");
+  ASSERT_EQ(sounds.kind, HlsPlaylist::Kind::Master);
+  ASSERT_EQ(sounds.variants.size(), 4u);
+  const struct {
+    std::size_t variant;
+    std::optional<std::string> sound;
+  } sound_cases[] = {{0, "http://h/a/zh.m3u8"}, {1, std::nullopt}, {2, "http://h/c/1.m3u8"}, {3, std::nullopt}};
+  for (const auto& c : sound_cases) {
+    const auto rendition = sounds.audio_of(sounds.variants[c.variant]);
+    EXPECT_EQ(rendition ? std::optional(rendition->uri) : std::nullopt, c.sound) << c.variant;
+  }
 
   const HlsPlaylist live = parse_playlist("#EXTM3U\n#EXTINF:2,\na.ts\n", "http://h/x.m3u8");
   EXPECT_EQ(live.kind, HlsPlaylist::Kind::Media);
@@ -122,6 +150,17 @@ TEST(HlsPlaylistReading, HostileTextRefusesThePlaylist) {
       {"ftp key", key("METHOD=AES-128,URI=\"ftp://k/1\""), R::UnsupportedAddress, "ftp://k/1"},
       {"data init section", head + "#EXT-X-MAP:URI=\"data:,x\"\n" + tail, R::UnsupportedAddress, "data:,x"},
       {"ftp variant", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nftp://h/v.m3u8\n", R::UnsupportedAddress, "ftp://h/v.m3u8"},
+      {"file sound rendition",
+       "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"x\",URI=\"file:///etc/passwd\"\n"
+       "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\nv.m3u8\n",
+       R::UnsupportedAddress, "file:///etc/passwd"},
+      {"sound rendition without a group", "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,URI=\"a.m3u8\"\n", R::BadAttributes, ""},
+      {"key data that is not base64", key("METHOD=AES-128,URI=\"data:;base64,MDEy*\""), R::KeyUnreadable, "data:;base64,MDEy*"},
+      {"key data with a broken escape", key("METHOD=AES-128,URI=\"data:,01%2\""), R::KeyUnreadable, "data:,01%2"},
+      {"key data that is empty", key("METHOD=AES-128,URI=\"data:,\""), R::KeyUnreadable, "data:,"},
+      {"key data past 1 KiB", key("METHOD=AES-128,URI=\"data:," + std::string(1025, 'k') + "\""), R::KeyTooLarge,
+       "data:," + std::string(1025, 'k')},
+      {"key data at 1 KiB", key("METHOD=AES-128,URI=\"data:," + std::string(1024, 'k') + "\""), R::None, ""},
       {"carriage return in a value", key("METHOD=AES-128,URI=\"k\",X=\"\r#EXT-X-KEY:METHOD=NONE\""), R::BadAttributes, ""},
       {"zero byte in a value", key(std::string("METHOD=AES-128,URI=\"k\0\"", 23)), R::BadAttributes, ""},
       {"stray quote after a value", key("METHOD=AES-128,URI=\"k\"x,IV=0x1"), R::BadAttributes, ""},
@@ -146,6 +185,37 @@ TEST(HlsPlaylistReading, HostileTextRefusesThePlaylist) {
     EXPECT_EQ(p.refused_address, c.address) << c.name;
   }
   EXPECT_EQ(parse_playlist("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n", "http://h/m.m3u8").kind, HlsPlaylist::Kind::Media);
+}
+
+// A key may come inside the playlist as a "data:" address, base64 or percent-encoded text.
+TEST(HlsPlaylistReading, DataKeysAreDecoded) {
+  const struct {
+    std::string address;
+    std::optional<std::string> bytes;
+  } cases[] = {
+      {"data:application/octet-stream;base64,MDEyMzQ1Njc4OWFiY2RlZg==", "0123456789abcdef"},
+      {"data:;base64,MDEyMzQ1Njc4OWFiY2RlZg", "0123456789abcdef"},  // padding left off
+      {"DATA:;BASE64,MDEyMzQ1Njc4OWFiY2RlZg%3D%3D", "0123456789abcdef"},
+      {"data:,0123456789%61bcdef", "0123456789abcdef"},
+      {"data:text/plain;charset=US-ASCII,%00%FF", std::string("\0\xFF", 2)},
+      {"data:;base64,MDEyMzQ1Njc4OWFiY2RlZg===", std::nullopt},
+      {"data:;base64,MDEyM", std::nullopt},  // one character past a whole group
+      {"data:;base64,MDEy MzQ1", std::nullopt},
+      {"data:0123456789abcdef", std::nullopt},  // no comma
+      {"data:,%zz", std::nullopt},
+      {"http://h/k.key", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decode_data_address(c.address), c.bytes) << c.address;
+
+  const HlsPlaylist p = parse_playlist(
+      "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"data:;base64,MDEyMzQ1Njc4OWFiY2RlZg==\"\n#EXTINF:2,\na.ts\n#EXT-X-ENDLIST\n",
+      "https://c/v/p.m3u8");
+  ASSERT_EQ(p.refusal, HlsPlaylist::Refusal::None);
+  ASSERT_EQ(p.keys.size(), 1u);
+  EXPECT_EQ(p.keys[0].bytes, "0123456789abcdef");
+  // ffmpeg gets the key from us, as any fetched key.
+  EXPECT_NE(local_playlist(p, "http://127.0.0.1:9/").find("#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:9/k0.key\"\n"),
+            std::string::npos);
 }
 
 // Valid text that other readers split wrongly: a quoted comma, blanks around separators, unknown
@@ -203,6 +273,8 @@ TEST(ReplayTexts, ProgressLineForATableOfStates) {
   for (const auto& c : cases) EXPECT_EQ(replay_progress_text(c.p), c.text);
   EXPECT_EQ(gap_text(2470, 2474, 1235), "缺少 00:41:10–00:41:14（第 1235 段）");
   EXPECT_EQ(gap_text(2.9999999, 4.0000001, 4), "缺少 00:00:03–00:00:04（第 4 段）");
+  EXPECT_EQ(declared_gap_text(18, 20, 10, 10), "回放列表声明的空白：00:00:18–00:00:20（第 10 段）");
+  EXPECT_EQ(declared_gap_text(18, 24.5, 10, 12), "回放列表声明的空白：00:00:18–00:00:25（第 10–12 段）");
 }
 
 TEST(ReplayTexts, TheProgressLineIsReplacedAndTheBoxStaysSmall) {

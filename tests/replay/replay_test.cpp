@@ -114,7 +114,7 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
   cdn->serve(20);
   int n = 0;
   std::optional<MediaSummary> plain_expected;
-  for (const std::string kind : {"plain", "aes", "fmp4", "range", "mixed", "master"}) {
+  for (const std::string kind : {"plain", "aes", "fmp4", "range", "mixed", "master", "rendition"}) {
     SCOPED_TRACE(kind);
     const std::string address = cdn->address(kind + ".m3u8");
     auto expected = ffmpeg_alone(address, test::u8(folder / ("alone_" + kind + ".mp4")));
@@ -137,6 +137,11 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
     EXPECT_EQ(shown.find("缺少"), std::string::npos) << shown;
     // The master playlist's variant with the highest bandwidth is the one downloaded.
     if (kind == "master") EXPECT_EQ(server.request_count("/hls/p0000.ts"), first_plain_segment + 1);
+    // The sound of a rendition comes with the picture, fetched by us like the picture's segments.
+    if (kind == "rendition") {
+      EXPECT_NE(std::find(got->streams.begin(), got->streams.end(), "Audio: aac"), got->streams.end());
+      EXPECT_EQ(server.request_count("/hls/au0000.ts"), 2);  // ffmpeg alone's, and ours
+    }
   }
   EXPECT_GT(server.max_in_flight(), 4);  // segments were fetched side by side
   EXPECT_EQ(window.status_part(1), "100.0%");
@@ -254,32 +259,40 @@ TEST_F(ReplayTest, ADroppedConnectionIsRetried) {
 }
 
 // A stop keeps the segments that arrived in order from the start as a playable file and says
-// how much that is; the progress line is replaced, never added.
+// how much that is; the progress line is replaced, never added. A replay whose sound has a
+// playlist of its own keeps its sound too.
 TEST_F(ReplayTest, AStopKeepsWhatArrivedInOrder) {
   LINUX_ONLY();
   ASSERT_TRUE(cdn->make(40));
   cdn->serve(0, 60000);  // about 2 s per segment on each connection
-  window.set_text("编辑框_回放url", cdn->address("plain.m3u8"));
-  click();
-  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return display().find("已完成 0/") == std::string::npos &&
-                                                           display().find("回放下载：已完成") != std::string::npos; }, 30s));
-  std::this_thread::sleep_for(1500ms);
-  const std::string shown = display();
-  std::size_t lines = 0;
-  for (std::size_t at = shown.find("回放下载："); at != std::string::npos; at = shown.find("回放下载：", at + 1)) ++lines;
-  EXPECT_EQ(lines, 1u) << shown;
-  click();
-  ASSERT_TRUE(display_shows("回放下载已停止：保存了开头的 ", 30s)) << display();
-  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy(); }, 30s));
-  std::smatch m;
-  const std::string text = display();
-  ASSERT_TRUE(std::regex_search(text, m, std::regex(R"(保存了开头的 (\d+)/40 段，时长 00:00:(\d\d))")));
-  const int kept = std::stoi(m[1]);
-  EXPECT_LT(kept, 40);
-  const auto got = summary(ffmpeg, down("huifang_1.mp4"));
-  ASSERT_TRUE(got) << "the stopped file does not play";
-  EXPECT_NEAR(got->duration, std::stod(m[2]), 1.5);
-  EXPECT_FALSE(platform::file_exists(segment_folder_of(down("huifang_1.mp4"))));
+  int n = 0;
+  for (const std::string playlist : {"plain.m3u8", "rendition.m3u8"}) {
+    SCOPED_TRACE(playlist);
+    const std::string file = down("huifang_" + std::to_string(++n) + ".mp4");
+    window.set_text(kDisplayBox, "");
+    window.set_text("编辑框_回放url", cdn->address(playlist));
+    click();
+    ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return display().find("已完成 0/") == std::string::npos &&
+                                                             display().find("回放下载：已完成") != std::string::npos; }, 30s));
+    std::this_thread::sleep_for(1500ms);
+    const std::string shown = display();
+    std::size_t lines = 0;
+    for (std::size_t at = shown.find("回放下载："); at != std::string::npos; at = shown.find("回放下载：", at + 1)) ++lines;
+    EXPECT_EQ(lines, 1u) << shown;
+    click();
+    ASSERT_TRUE(display_shows("回放下载已停止：保存了开头的 ", 30s)) << display();
+    ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return !app->busy(); }, 30s));
+    std::smatch m;
+    const std::string text = display();
+    ASSERT_TRUE(std::regex_search(text, m, std::regex(R"(保存了开头的 (\d+)/40 段，时长 00:00:(\d\d))"))) << text;
+    const int kept = std::stoi(m[1]);
+    EXPECT_LT(kept, 40);
+    const auto got = summary(ffmpeg, file);
+    ASSERT_TRUE(got) << "the stopped file does not play";
+    EXPECT_NEAR(got->duration, std::stod(m[2]), 1.5);
+    EXPECT_NE(std::find(got->streams.begin(), got->streams.end(), "Audio: aac"), got->streams.end());
+    EXPECT_FALSE(platform::file_exists(segment_folder_of(file)));
+  }
 }
 
 // What is not a finished HLS replay goes the plain ffmpeg way; a playlist that cannot be read
