@@ -369,7 +369,7 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
   app::Application application(window, desktop, folder.str());
   application.context().config.tool_host = server.tool_host();
   application.context().config.ca_file = server.ca_file();
-  install(application);
+  record::install(application);
   install_tool_provisioning(application);
   desktop.run_on_ui([&] { application.window_created(); });
   // The tool appears only whole, under its final name.
@@ -382,7 +382,7 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
   test::HttpServer media;
   ASSERT_TRUE(test::serve_vod(media, ffmpeg, folder / "vod", 3));
   window.set_text("编辑框_回放url", media.base_url() + "/vod/index.m3u8");
-  desktop.run_on_ui([&] { window.click(kReplayButton); });
+  desktop.run_on_ui([&] { window.click(record::kReplayButton); });
   ASSERT_TRUE(ui::HeadlessDesktop::wait_until(
       [&] { return window.text(app::kDisplayBox).find("任务完成") != std::string::npos; }, 120s))
       << window.text(app::kDisplayBox);

@@ -143,7 +143,9 @@ TEST_F(ReplayTest, EachPlaylistKindEqualsFfmpegsOwnResult) {
       EXPECT_EQ(server.request_count("/hls/au0000.ts"), 2);  // ffmpeg alone's, and ours
     }
   }
-  EXPECT_GT(server.max_in_flight(), 4);  // segments were fetched side by side
+  // Segments were fetched side by side. How many at once depends on how fast each one comes on a
+  // loaded machine (and under Wine on its HTTP service), so only "more than one" is certain.
+  EXPECT_GE(server.max_in_flight(), 2);
   EXPECT_EQ(window.status_part(1), "100.0%");
 }
 

@@ -347,7 +347,8 @@ int death_signal(WhenWeEnd when) {
   return 0;
 }
 
-// Seconds since boot at which a process started (field 22 of its stat), or nothing.
+// When a process started, in clock ticks since boot (field 22 of its stat), or nothing; only compared
+// with another such value, never turned into seconds.
 std::optional<unsigned long long> start_ticks(int id) {
   std::ifstream in("/proc/" + std::to_string(id) + "/stat");
   std::string stat((std::istreambuf_iterator<char>(in)), {});
