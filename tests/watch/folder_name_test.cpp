@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "watch/room_list.h"
+
 #include <string>
 
 namespace qz::watch {
@@ -85,6 +87,34 @@ TEST(FolderName, WhateverTheNameTheResultKeepsEveryRule) {
     }
     EXPECT_FALSE(is_reserved_device_name(folder)) << folder;
   }
+}
+
+// A room's folder is made once, from its name, and kept: a new title on the page (or a new name
+// from the user) never scatters its recordings over two folders, and two rooms never share one.
+TEST(FolderName, ARoomKeepsItsFolderAndNoTwoRoomsShareOne) {
+  RoomList list;
+  for (int i = 1; i <= 5; ++i) add_room(list, "https://example.com/live/" + std::to_string(i), "");
+  name_room_from_page(list, 0, "小店:今晚8点");
+  name_room_from_page(list, 1, "小店:今晚8点");  // another streamer, the same name
+  rename_room(list, 2, repeat("长", 90));
+  rename_room(list, 3, repeat("长", 90));
+  struct Case {
+    std::size_t room;
+    std::string folder;
+  } cases[] = {
+      {0, "小店_今晚8点"},
+      {1, "小店_今晚8点 (2)"},
+      {2, repeat("长", 80)},
+      {3, repeat("长", 76) + " (2)"},  // the number still fits in 80 characters
+      {4, "直播间_fa880729"},             // no name yet: from the identity's hash
+  };
+  for (const Case& c : cases) EXPECT_EQ(ensure_room_folder(list, c.room), c.folder) << c.room;
+
+  name_room_from_page(list, 0, "新标题");  // the page's name does not replace one the room has
+  EXPECT_EQ(list.rooms[0].name, "小店:今晚8点");
+  rename_room(list, 0, "用户起的名字\r\n");
+  EXPECT_EQ(list.rooms[0].name, "用户起的名字");
+  EXPECT_EQ(ensure_room_folder(list, 0), "小店_今晚8点");
 }
 
 }  // namespace

@@ -110,6 +110,8 @@ TEST_F(RoomsCommand, BadInputIsToldAndChangesNothing) {
       {{"off", "https://example.com/live/9"}, 2, "列表中没有这个直播间：https://example.com/live/9"},
       {{"on", "第二个"}, 2, "请给出直播间的序号或链接：第二个"},
       {{"remove", "1", "2"}, 2, "用法"},
+      {{"list", "--shard", "3/3"}, 2, "--shard：分片 3/3 不成立"},
+      {{"list", "--shard"}, 2, "用法"},
   };
   for (const Case& c : cases) {
     const Run run = rooms(c.args);
@@ -157,17 +159,23 @@ TEST_F(RoomsCommand, ACopyListsWhichRoomsItsShardLeavesToOthers) {
   ASSERT_TRUE(rooms({"add", "https://live.example.com/room?room=r1", "http://127.0.0.1:8080/room?room=r1"}).code == 0);
   // live.example.com/room?room=r1 hashes to 2 modulo 3, 127.0.0.1:8080/room?room=r1 to 0.
   ASSERT_TRUE(platform::write_file(u8(program / "data" / "config.ini"), "[config]\r\nwatch_shard=2/3\r\n"));
-  const Run run = rooms({"list"});
-  EXPECT_EQ(run.code, 0) << run.output;
+  Run run = rooms({"list"});
   const auto line_of = [&](const std::string& part) {
     const std::size_t at = run.output.find(part);
     if (at == std::string::npos) return std::string();
     const std::size_t start = run.output.rfind('\n', at) + 1;
     return run.output.substr(start, run.output.find('\n', at) - start);
   };
+  EXPECT_EQ(run.code, 0) << run.output;
   EXPECT_EQ(line_of("live.example.com").find("不在本副本的分片"), std::string::npos) << run.output;
   EXPECT_NE(line_of("127.0.0.1:8080").find("（不在本副本的分片 2/3 中）"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("共 1 个直播间"), std::string::npos) << run.output;
+
+  // --shard wins over the setting.
+  run = rooms({"list", "--shard", "0/3"});
+  EXPECT_EQ(run.code, 0) << run.output;
+  EXPECT_NE(line_of("live.example.com").find("（不在本副本的分片 0/3 中）"), std::string::npos) << run.output;
+  EXPECT_EQ(line_of("127.0.0.1:8080").find("不在本副本的分片"), std::string::npos) << run.output;
 }
 
 }  // namespace

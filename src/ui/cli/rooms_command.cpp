@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "app/config.h"
 #include "platform/system.h"
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kRoomsUsage =
     "用法：\n"
-    "  qiongzhi rooms list                       列出直播间\n"
+    "  qiongzhi rooms list [--shard K/N]         列出直播间（标出分片 K/N 之外的）\n"
     "  qiongzhi rooms add <直播间分享链接>...     加入直播间\n"
     "  qiongzhi rooms remove <序号或链接>         移除直播间\n"
     "  qiongzhi rooms on|off <序号或链接>         开启或暂停一个直播间的自动录制\n";
@@ -56,7 +57,8 @@ class RoomsCommand {
   int run(const std::vector<std::string>& args) {
     const std::string what = args.empty() ? std::string() : args[0];
     const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
-    if (what == "list" && rest.empty()) return list();
+    if (what == "list" && rest.empty()) return list({});
+    if (what == "list" && rest.size() == 2 && rest[0] == "--shard") return list(rest[1]);
     if (what == "add" && !rest.empty()) return add(rest);
     if ((what == "remove" || what == "on" || what == "off") && rest.size() == 1) return change(what, rest[0]);
     err((what.empty() ? std::string("缺少 rooms 的命令。") : "rooms 的命令或参数不对：" + what) + "\n\n" + kRoomsUsage);
@@ -79,7 +81,17 @@ class RoomsCommand {
     return kCliDone;
   }
 
-  int list() {
+  // `shard_option`: --shard's value, over the setting watch_shard.
+  int list(const std::optional<std::string>& shard_option) {
+    const app::Config config = app::Config::load(folder_);
+    const std::string shard_text = shard_option.value_or(config.watch_shard);
+    std::string shard_error;
+    const auto shard = watch::parse_shard(shard_text, shard_error);
+    if (!shard && shard_option) {
+      err("--shard：" + shard_error + "\n");
+      return kCliUsage;
+    }
+    if (!shard) err("watch_shard：" + shard_error + "\n");
     load();
     const watch::RoomList& list = read_.list;
     out(std::string("自动录制：") + (list.watching ? "开" : "关") + "\n");
@@ -87,10 +99,6 @@ class RoomsCommand {
       out("直播间列表是空的。用 qiongzhi rooms add <分享链接> 加入。\n");
       return kCliDone;
     }
-    const app::Config config = app::Config::load(folder_);
-    std::string shard_error;
-    const auto shard = watch::parse_shard(config.watch_shard, shard_error);
-    if (!shard) err("watch_shard：" + shard_error + "\n");
     std::size_t watched = 0;
     for (std::size_t i = 0; i < list.rooms.size(); ++i) {
       const watch::Room& room = list.rooms[i];
@@ -100,7 +108,7 @@ class RoomsCommand {
                          "  " + room.link;
       if (!room.folder.empty()) line += "  文件夹：" + room.folder;
       if (!room.added.empty()) line += "  加入于 " + room.added;
-      if (!ours) line += "  （不在本副本的分片 " + config.watch_shard + " 中）";
+      if (!ours) line += "  （不在本副本的分片 " + shard_text + " 中）";
       out(line + "\n");
     }
     const auto round = watch::watch_round(watched, std::chrono::seconds(config.watch_every),
