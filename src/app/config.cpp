@@ -61,6 +61,20 @@ Config Config::load(const std::string& program_folder) {
   source.read("reconnect_seconds", c.reconnect_seconds);
   source.read("stall_seconds", c.stall_seconds);
   source.read("join_parts", c.join_parts);
+  source.read("watch_every", c.watch_every);
+  c.watch_every = std::max(c.watch_every, 1);
+  source.read("watch_page_seconds", c.watch_page_seconds);
+  c.watch_page_seconds = std::max(c.watch_page_seconds, 1);
+  source.read("watch_tabs", c.watch_tabs);
+  c.watch_tabs = std::clamp(c.watch_tabs, 1, 16);
+  source.read("watch_gap", c.watch_gap);
+  c.watch_gap = std::max(c.watch_gap, 0);
+  source.read("max_recordings", c.max_recordings);
+  c.max_recordings = std::max(c.max_recordings, 1);
+  source.read("min_free_mb", c.min_free_mb);
+  c.min_free_mb = std::max(c.min_free_mb, 0);
+  source.read("webhook_url", c.webhook_url);
+  source.read("watch_shard", c.watch_shard);
   return c;
 }
 

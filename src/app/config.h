@@ -31,6 +31,18 @@ struct Config {
   // After a live recording with several parts, the parts are joined into one more file.
   bool join_parts = false;
 
+  // Watching rooms. Each room's page is loaded about every watch_every seconds (stretched so that
+  // no two loads come closer than watch_gap), at most watch_tabs pages at once, each given
+  // watch_page_seconds to show a stream.
+  int watch_every = 120;
+  int watch_page_seconds = 20;
+  int watch_tabs = 2;
+  int watch_gap = 3;
+  int max_recordings = 8;  // recordings of watched rooms at once
+  int min_free_mb = 2048;  // below this much free space in the download folder, none starts
+  std::string webhook_url;  // told of each room going live, recording ending, checks failing
+  std::string watch_shard;  // "K/N": this copy watches the rooms whose hash is K modulo N
+
   // Defaults, then the file under `program_folder`, then the environment.
   static Config load(const std::string& program_folder);
 };

@@ -105,4 +105,25 @@ std::string ini_set(std::string_view ini, std::string_view section, std::string_
   return out;
 }
 
+IniText ini_read_all(std::string_view ini) {
+  IniText out;
+  std::size_t number = 0;
+  for (std::string_view line : split_lines(ini)) {
+    ++number;
+    const std::string_view bare = trim(line);
+    if (bare.empty() || bare.front() == ';' || bare.front() == '#') continue;
+    if (const auto name = section_name(line)) {
+      out.sections.push_back(IniSection{std::string(*name), number, {}});
+      continue;
+    }
+    const auto entry = entry_of(line);
+    if (!entry || entry->key.empty() || out.sections.empty()) {
+      out.unreadable_lines.push_back(number);
+      continue;
+    }
+    out.sections.back().entries.push_back(IniEntry{std::string(entry->key), unquote(entry->value), number});
+  }
+  return out;
+}
+
 }  // namespace qz::app

@@ -8,7 +8,7 @@ src="$1/src"
 status=0
 
 forbidden='^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows\.h|winsock2?\.h|ws2tcpip\.h|win[a-z]*\.h|shl[a-z]*\.h|shellapi\.h|objbase\.h|ole2\.h|unistd\.h|fcntl\.h|pthread\.h|spawn\.h|signal\.h|dlfcn\.h|iconv\.h|sys/[^>]*|arpa/[^>]*|netinet/[^>]*|Q[A-Za-z]*|Qt[A-Za-z]*/[^>]*|curl/[^>]*|boost/asio[^>]*|boost/beast[^>]*)>'
-hits=$(grep -rnE "$forbidden" "$src"/app "$src"/capture "$src"/record "$src"/net "$src"/notices "$src"/provisioning 2>/dev/null)
+hits=$(grep -rnE "$forbidden" "$src"/app "$src"/capture "$src"/record "$src"/net "$src"/notices "$src"/provisioning "$src"/watch 2>/dev/null)
 if [ -n "$hits" ]; then
   echo "OS or GUI headers in portable folders:"
   echo "$hits"
@@ -25,8 +25,9 @@ declare -A allowed=(
   [capture]="capture record app platform"  # record: the display box's writer
   [provisioning]="provisioning record net app platform"
   [notices]="notices provisioning net app platform"
-  [ui]="ui app platform"
-  [program]="program ui capture notices provisioning record net app platform"
+  [watch]="watch net app platform"
+  [ui]="ui watch app platform"  # watch: the room list's commands and views
+  [program]="program ui watch capture notices provisioning record net app platform"
 )
 
 for dir in "$src"/*/; do

@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/interrupt.h"
 #include "platform/paths.h"
+#include "ui/cli/rooms_command.h"
 #include "ui/headless/headless_desktop.h"
 
 namespace qz::ui {
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
     "      打开回放网址，等到回放真实地址出现，下载到 huifang_n.mp4。\n"
     "  qiongzhi download <地址> [--dir 目录]\n"
     "      直接下载一个 http(s)/rtmp(s) 地址（如 .m3u8 回放）到 huifang_n.mp4。\n"
+    "  qiongzhi rooms list | add <分享链接>... | remove <序号或链接> | on <序号或链接> | off <序号或链接>\n"
+    "      查看或修改自动录制的直播间列表（data/rooms.ini）。\n"
     "  qiongzhi --help\n"
     "退出码：0 完成，2 参数错误，3 目录不可写，4 找不到浏览器，5 等待地址超时，6 下载工具失败或缺失。\n"
     "不带参数运行时打开窗口。\n";
@@ -309,6 +312,7 @@ int run_cli(const std::vector<std::string>& args, const Installer& install) {
     say(stdout, kUsage);
     return kCliDone;
   }
+  if (!args.empty() && args[0] == "rooms") return run_rooms_command({args.begin() + 1, args.end()}, platform::program_folder());
   std::string error;
   const auto options = parse(args, error);
   if (!options) {
