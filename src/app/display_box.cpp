@@ -1,8 +1,8 @@
-#include "record/display_writer.h"
+#include "app/display_box.h"
 
 #include "platform/text_codec.h"
 
-namespace qz::record {
+namespace qz::app {
 namespace {
 
 // Whether `text` (UTF-8) takes more than `limit` bytes in GBK. Each non-ASCII character takes
@@ -23,7 +23,7 @@ bool gbk_longer_than(const std::string& text, std::size_t limit) {
 
 }  // namespace
 
-void write_display(app::WindowModel& window, const std::string& line) {
+void write_display(WindowModel& window, const std::string& line) {
   window.update_text(kDisplayBox, [&line](const std::string& current) {
     std::string text = gbk_longer_than(current, kDisplayLimit) ? std::string() : current;
     text += line;
@@ -32,7 +32,7 @@ void write_display(app::WindowModel& window, const std::string& line) {
   });
 }
 
-void replace_display_line(app::WindowModel& window, const std::string& prefix, const std::string& line) {
+void replace_progress_line(WindowModel& window, const std::string& prefix, const std::string& line) {
   window.update_text(kDisplayBox, [&](const std::string& current) {
     std::string text = current;
     std::size_t at = text.rfind(prefix);
@@ -46,4 +46,4 @@ void replace_display_line(app::WindowModel& window, const std::string& prefix, c
   });
 }
 
-}  // namespace qz::record
+}  // namespace qz::app
