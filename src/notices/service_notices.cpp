@@ -14,13 +14,13 @@
 #include "app/logs.h"
 #include "app/text_util.h"
 #include "net/http_fetch.h"
-#include "net/sha256.h"
 #include "platform/executable.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/text_codec.h"
 #include "platform/tls_trust.h"
 #include "platform/verified_get.h"
+#include "provisioning/verified_download.h"
 #include "net/file_downloader.h"
 
 namespace qz::notices {
@@ -249,7 +249,7 @@ void ServiceNotices::run_update_flow() {
   if (ctx_.desktop.message_box(box) != app::MessageReply::Ok) return;
 
   ctx_.window.set_text(app::kUpdateLabel, "开始更新");
-  const std::string expected = app::ascii_lower(value_of(index, "sha256"));
+  const std::string expected = value_of(index, "sha256");
   {
     std::lock_guard lock(mutex_);
     target_path_ = target;
@@ -257,16 +257,13 @@ void ServiceNotices::run_update_flow() {
   ctx_.window.set_text(app::kOpenNewVersionButton, "打开：" + file_name);
   // The download outlives this flow: its reports reach this object only while it exists.
   std::weak_ptr<ServiceNotices> weak = weak_from_this();
-  const int task = downloader_.Download(
-      address, target, 2,
-      [weak](int number, int kind, std::int64_t total, std::int64_t downloaded) {
+  // The file becomes the program the user runs next: one that is not the announced file never
+  // lands in the program folder.
+  const int task = provisioning::start_verified_download(
+      downloader_, {address, target, 2, expected, kUpdateUser},
+      [weak](int number, int kind, std::int64_t total, std::int64_t downloaded, bool) {
         if (const auto self = weak.lock()) self->on_update_progress(number, kind, total, downloaded);
-      },
-      kUpdateUser,
-      // Checked before the file takes its name: one that is not the announced file never lands
-      // in the program folder.
-      expected.empty() ? net::DownloadCheck()
-                       : [expected](const std::string& part) { return net::sha256_of_file(part) == expected; });
+      });
   if (task < 0) ctx_.window.set_text(app::kUpdateLabel, kUpdateFailedText);
   std::lock_guard lock(mutex_);
   update_task_ = task < 0 ? downloader_.TaskCount(kUpdateUser) : task;

@@ -3,7 +3,7 @@
 #include "capture/install.h"
 #include "notices/install.h"
 #include "record/install.h"
-#include "record/tool_provisioning.h"
+#include "provisioning/tool_provisioning.h"
 
 namespace qz::program {
 
@@ -11,7 +11,7 @@ namespace qz::program {
 void install_subsystems(app::Application& app) {
   notices::install(app);
   record::install(app);
-  record::install_tool_provisioning(app);
+  provisioning::install_tool_provisioning(app);
   capture::install(app);
 }
 

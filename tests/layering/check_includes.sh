@@ -8,7 +8,7 @@ src="$1/src"
 status=0
 
 forbidden='^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows\.h|winsock2?\.h|ws2tcpip\.h|win[a-z]*\.h|shl[a-z]*\.h|shellapi\.h|objbase\.h|ole2\.h|unistd\.h|fcntl\.h|pthread\.h|spawn\.h|signal\.h|dlfcn\.h|iconv\.h|sys/[^>]*|arpa/[^>]*|netinet/[^>]*|Q[A-Za-z]*|Qt[A-Za-z]*/[^>]*|curl/[^>]*|boost/asio[^>]*|boost/beast[^>]*)>'
-hits=$(grep -rnE "$forbidden" "$src"/app "$src"/capture "$src"/record "$src"/net "$src"/notices 2>/dev/null)
+hits=$(grep -rnE "$forbidden" "$src"/app "$src"/capture "$src"/record "$src"/net "$src"/notices "$src"/provisioning 2>/dev/null)
 if [ -n "$hits" ]; then
   echo "OS or GUI headers in portable folders:"
   echo "$hits"
@@ -23,9 +23,10 @@ declare -A allowed=(
   [net]="net app platform"
   [record]="record net app platform"
   [capture]="capture app platform"
-  [notices]="notices net app platform"
+  [provisioning]="provisioning record net app platform"
+  [notices]="notices provisioning net app platform"
   [ui]="ui app platform"
-  [program]="program ui capture notices record net app platform"
+  [program]="program ui capture notices provisioning record net app platform"
 )
 
 for dir in "$src"/*/; do

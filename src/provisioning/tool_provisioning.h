@@ -12,7 +12,7 @@
 
 #include "app/application.h"
 
-namespace qz::record {
+namespace qz::provisioning {
 
 inline constexpr const char* kProvisioningUser = "provisioning";
 inline constexpr const char* kBlankWarning = "为了软件运行的稳定，建议目录名字内，不要有空格。";
@@ -65,4 +65,4 @@ void provision_tools(app::Context& ctx, const std::string& user = kProvisioningU
 // Adds the provisioning part: its work runs after the saved settings are loaded.
 void install_tool_provisioning(app::Application& app);
 
-}  // namespace qz::record
+}  // namespace qz::provisioning

@@ -1,4 +1,4 @@
-#include "record/tool_provisioning.h"
+#include "provisioning/tool_provisioning.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include "support/temp_folder.h"
 #include "ui/headless/headless_desktop.h"
 
-namespace qz::record {
+namespace qz::provisioning {
 namespace {
 
 using namespace std::chrono_literals;
@@ -393,4 +393,4 @@ TEST_F(ProvisioningFixture, ProvisionedFfmpegIsTheOneTheReplayJobRuns) {
 #endif
 
 }  // namespace
-}  // namespace qz::record
+}  // namespace qz::provisioning

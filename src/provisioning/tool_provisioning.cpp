@@ -1,4 +1,4 @@
-#include "record/tool_provisioning.h"
+#include "provisioning/tool_provisioning.h"
 
 #include <atomic>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include "app/text_util.h"
 #include "net/http_fetch.h"
 #include "net/sha256.h"
+#include "provisioning/verified_download.h"
 #include "platform/fs.h"
 #include "platform/os_info.h"
 #include "net/file_downloader.h"
@@ -17,7 +18,7 @@
 #include "platform/verified_get.h"
 #include "record/media_tools.h"
 
-namespace qz::record {
+namespace qz::provisioning {
 namespace {
 
 constexpr const char* kDownloadFolderBox = app::kDownloadFolderBox;
@@ -129,26 +130,17 @@ std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolD
       tasks.push_back(-1);
       continue;
     }
-    auto mismatched = std::make_shared<std::atomic<bool>>(false);
-    net::DownloadCheck check;
-    if (!digest->empty())
-      check = [expected = *digest, mismatched](const std::string& part) {
-        if (net::sha256_of_file(part) == expected) return true;
-        *mismatched = true;
-        return false;
-      };
-    // The downloader writes under a temporary name and renames when the file is whole (and its
-    // digest matches), so the presence test of the next start never takes a broken tool for a
-    // good one, and a recording never runs one.
-    const int task = downloader.Download(
-        url, d.target, 3,
-        [display, tool, mismatched](int number, int kind, std::int64_t total, std::int64_t downloaded) {
+    // A tool lands only whole and, when its server gives a digest, only matching it: the presence
+    // test of the next start never takes a broken tool for a good one, and a recording never runs
+    // one.
+    const int task = start_verified_download(
+        downloader, {url, d.target, 3, *digest, user},
+        [display, tool](int number, int kind, std::int64_t total, std::int64_t downloaded, bool mismatched) {
           if (kind == net::kDownloadFailed)
-            display->failed(tool_failed_text(tool, *mismatched));
+            display->failed(tool_failed_text(tool, mismatched));
           else
             display->progress(tool_progress_text(number, total, downloaded));
-        },
-        user, std::move(check));
+        });
     if (task < 0) display->failed(tool_failed_text(tool, false));
     tasks.push_back(task);
   }
@@ -157,8 +149,8 @@ std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolD
 
 std::string missing_tools_text(const app::Context& ctx) {
   std::string missing;
-  if (!platform::file_exists(ffmpeg_program(ctx))) missing = "ffmpeg";
-  if (ffplay_program(ctx).empty()) missing += missing.empty() ? "ffplay" : "、ffplay";
+  if (!platform::file_exists(record::ffmpeg_program(ctx))) missing = "ffmpeg";
+  if (record::ffplay_program(ctx).empty()) missing += missing.empty() ? "ffplay" : "、ffplay";
   if (missing.empty()) return {};
   return "组件缺失：程序目录和 PATH 中都找不到 " + missing + "，请先安装（例如 ffmpeg 软件包）或放进程序目录，再开始下载直播";
 }
@@ -209,4 +201,4 @@ void install_tool_provisioning(app::Application& app) {
   app.add(std::make_unique<ProvisioningSubsystem>(app.context()));
 }
 
-}  // namespace qz::record
+}  // namespace qz::provisioning
