@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/display_box.h"
 #include "app/ini_file.h"
 #include "app/text_util.h"
 #include "platform/text_codec.h"
@@ -48,11 +49,7 @@ void report_unsaved(WindowModel& window, std::string_view name, bool computed_de
   std::string line = "「" + std::string(box_caption(name)) +
                      "」没有保存：其中有 GBK 编码存不下的字符，保存后会变成“?”。";
   line += computed_default ? "下次启动时重新使用默认目录。" : "已保留原来保存的内容。";
-  window.update_text(kDisplayBox, [&line](const std::string& shown) {
-    // The box is cleared past 2000 GBK bytes, so it never grows.
-    const bool full = platform::utf8_to_gbk(shown).size() > 2000;
-    return (full ? std::string() : shown) + line + "\r\n";
-  });
+  write_display(window, line);
 }
 
 }  // namespace

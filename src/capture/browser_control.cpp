@@ -1,9 +1,9 @@
 #include "capture/browser_control.h"
 
 #include "app/control_names.h"
+#include "app/display_box.h"
 #include "capture/request_rules.h"
 #include "platform/browser.h"
-#include "record/display_writer.h"
 
 namespace qz::capture {
 
@@ -50,6 +50,7 @@ void BrowserControl::browser_missing() {
   const std::string download = "https://" + ctx_.config.browser_download_host + "/chrome/";
   app::MessageBoxRequest box;
   box.text = "请下载谷歌浏览器后再使用本软件。官网地址：" + download + "\r\n稍后会自动打开网址，请手动安装";
+  app::report_browser_missing(ctx_, box.text);
   ctx_.desktop.message_box(box);
   ctx_.desktop.open_with_default_handler(download);
 }
@@ -69,7 +70,7 @@ bool BrowserControl::browser_ready_or_say_so() {
 void BrowserControl::start_window(const std::string& address, const StartRecord& record) {
   if (component_.form_browser_start(address, record) != 0) return;
   const std::string text = browser_failure_text(component_.last_failure());
-  if (!text.empty()) record::write_display(ctx_.window, text);
+  if (!text.empty()) app::report_browser_failure(ctx_, text);
 }
 
 void BrowserControl::open_live_room() {
@@ -100,7 +101,7 @@ void BrowserControl::connect_running_browser() {
   worker_.post([this] {
     if (component_.form_connect_started()) return;
     const std::string text = browser_failure_text(component_.last_failure());
-    if (!text.empty()) record::write_display(ctx_.window, text);
+    if (!text.empty()) app::write_display(ctx_.window, text);
   });
 }
 
@@ -120,7 +121,7 @@ void BrowserControl::on_page(PageHandle page) {
 }
 
 void BrowserControl::on_browser_gone() {
-  record::write_display(ctx_.window, std::string(kBrowserGone) +
+  app::report_browser_failure(ctx_, std::string(kBrowserGone) +
                                          "，无法再获取直播或回放地址。请重新点击“打开直播间”或“打开回放网址”。");
 }
 

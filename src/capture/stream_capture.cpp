@@ -55,9 +55,13 @@ bool StreamCapture::wait_or_stop() {
 
 void StreamCapture::replay_worker(PageHandle origin) {
   std::string address;
+  PageHandle page = 0;
   for (;;) {
-    // The current page is read afresh each time: a newer page redirects the worker.
-    address = pages_.form_get_page_url(state_.current_page);
+    // The current page is read afresh each time: a newer page redirects the worker. It is read
+    // once a round, so the statistics request goes to the very page whose address holds
+    // "showId=", even when a newer page arrives between the two calls.
+    page = state_.current_page;
+    address = pages_.form_get_page_url(page);
     if (address.find("showId=") != std::string::npos) break;
     if (!wait_or_stop()) {
       std::lock_guard lock(workers_mutex_);
@@ -69,7 +73,7 @@ void StreamCapture::replay_worker(PageHandle origin) {
     std::lock_guard lock(workers_mutex_);
     waiting_.erase(origin);
   }
-  const std::string body = pages_.form_ajax_lacal(state_.current_page, statistics_address(address));
+  const std::string body = pages_.form_ajax_lacal(page, statistics_address(address));
   const std::string playlist = first_replay_playlist(body, ctx_.config.replay_cdn);
   if (!playlist.empty()) ctx_.window.set_text(app::kReplayAddressBox, playlist);
 }

@@ -1,23 +1,29 @@
 #pragma once
-// The status channel of the recording jobs: lines appended to the display box "编辑框_显示".
-#include <string>
-
-#include "app/window_model.h"
+// The recording jobs' names for the display box's writers (the box and its rule live in app/).
+#include "app/display_box.h"
+#include "app/job_report.h"
 
 namespace qz::record {
 
 using app::kDisplayBox;
-// The box is emptied before a line is added once it holds more than this many GBK bytes, so it
-// never grows much beyond it.
-inline constexpr std::size_t kDisplayLimit = 2000;
+using app::kDisplayLimit;
+using app::write_display;
 
-// Appends `line` and CR LF to the display box; the length test, the clearing and the append are
-// one step for every other writer (the window model's lock is the display lock).
-void write_display(app::WindowModel& window, const std::string& line);
-
-// Like write_display, but a line that stands for a state (a progress line) replaces the last
-// line starting with `prefix` instead of adding to the box: the old one is taken out, the new one
-// goes at the end.
+// app::replace_progress_line; while a ProgressRoute for `window` stands, the line is also that
+// job's progress on the board.
 void replace_display_line(app::WindowModel& window, const std::string& prefix, const std::string& line);
+
+// The replay download writes its progress line straight into the window's box: while a job's
+// replay runs, this carries that line to the job's report as well. One route per window at a time.
+class ProgressRoute {
+ public:
+  ProgressRoute(app::WindowModel& window, const app::JobReport& report);
+  ~ProgressRoute();
+  ProgressRoute(const ProgressRoute&) = delete;
+  ProgressRoute& operator=(const ProgressRoute&) = delete;
+
+ private:
+  app::WindowModel& window_;
+};
 
 }  // namespace qz::record

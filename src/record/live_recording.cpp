@@ -10,7 +10,6 @@
 
 #include "app/logs.h"
 #include "platform/fs.h"
-#include "record/display_writer.h"
 #include "record/media_tools.h"
 #include "record/tool_output.h"
 #include "record/tool_runner.h"
@@ -110,7 +109,7 @@ struct LiveRecording::Run {
 };
 
 void LiveRecording::say(const std::string& line, bool to_run_log) {
-  write_display(ctx_.window, line);
+  report_.line(line);
   if (to_run_log) app::write_run_log(ctx_.program_folder, line);
 }
 
@@ -139,6 +138,7 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
         // ffmpeg reads a new stream for seconds before its first report and then writes all it
         // read: the stream came back when this try connected, and the hole ends there.
         if (!run.saved && continuation) say(reconnected_text(hole_seconds, file), true);
+        if (!run.saved && !job_.stop_requested()) report_.set_state(app::JobState::Running);
         run.saved = true;
         saved_so_far = true;
       }
@@ -148,7 +148,7 @@ LiveRecording::Run LiveRecording::run_once(const std::string& address, const std
       if (line == kToolDoneLine) return;
       // A try's opening lines (and all of a failed try's) are not shown: tried every two
       // seconds, they would push the gap lines out of the box.
-      if (run.saved || !continuation) write_display(ctx_.window, line);
+      if (run.saved || !continuation) report_.line(line);
     });
     if (ran.aac_filter_refused) audio_filter_ = false;
     run.cannot_write = ran.write_refused;
@@ -174,6 +174,9 @@ LiveEnd LiveRecording::run(const std::string& first_address, const std::string& 
 void LiveRecording::add_part(const std::string& file, const Run& run) {
   // ffmpeg goes on counting for a while after its writes start failing: its count is no length.
   parts_.push_back({file, run.cannot_write ? 0.0 : run.seconds});
+  std::vector<app::JobPart> parts;
+  for (const RecordedPart& part : parts_) parts.push_back({part.file, part.seconds});
+  report_.set_parts(std::move(parts));
 }
 
 LiveEnd LiveRecording::record_parts(const std::string& first_address, const std::string& base) {
@@ -190,6 +193,7 @@ LiveEnd LiveRecording::record_parts(const std::string& first_address, const std:
     }
     // A stall has been named when it was found.
     if (!last.stalled) say(dropped_text(last.data_end_clock), true);
+    report_.set_state(app::JobState::Reconnecting);
     const auto gave_up_at = last.data_end + settings_.reconnect_for;
     auto next_try = Clock::now();
     for (;;) {

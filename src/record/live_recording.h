@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/job_report.h"
 #include "record/live_parts.h"
 #include "record/tool_job.h"
 
@@ -32,11 +33,14 @@ enum class LiveEnd {
 
 class LiveRecording {
  public:
-  LiveRecording(app::Context& ctx, ToolJob& job, LiveSettings settings, std::string address_box, int udp_port)
-      : ctx_(ctx), job_(job), settings_(settings), address_box_(std::move(address_box)), udp_port_(udp_port) {}
+  LiveRecording(app::Context& ctx, ToolJob& job, app::JobReport report, LiveSettings settings,
+                std::string address_box, int udp_port)
+      : ctx_(ctx), job_(job), report_(std::move(report)), settings_(settings),
+        address_box_(std::move(address_box)), udp_port_(udp_port) {}
 
-  // Records from `address` into `base`.mp4 and its parts; status lines go to the display box,
-  // the gap lines to the run log as well.
+  // Records from `address` into `base`.mp4 and its parts; status lines go to the job's report,
+  // the gap lines to the run log as well. The job's state follows the stream (running while it
+  // flows, reconnecting while it is away) and its parts are on the board as they are made.
   LiveEnd run(const std::string& address, const std::string& base);
   const std::vector<RecordedPart>& parts() const { return parts_; }
   // The line that said why the recording ended by itself; empty after a stop.
@@ -52,6 +56,7 @@ class LiveRecording {
 
   app::Context& ctx_;
   ToolJob& job_;
+  app::JobReport report_;
   LiveSettings settings_;
   std::string address_box_;
   int udp_port_;

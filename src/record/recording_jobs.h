@@ -2,7 +2,8 @@
 // The live recording job ("开始下载直播" on 按钮_开始) and the replay download job ("开始下载回放"
 // on 按钮_开始1): each start click runs ffmpeg on a thread of its own, writing the stream to the
 // first free numbered .mp4 in the download folder and to a local UDP port for the preview; a
-// second click stops the tool that button started, and only that one.
+// second click stops the tool that button started, and only that one. Each job is on the job
+// board from its start click to its ending; the window's display box shows its lines.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/job_report.h"
+#include "record/live_recording.h"
 #include "record/tool_job.h"
 
 namespace qz::record {
@@ -33,6 +36,9 @@ inline constexpr const char* kNotAPlaylist = "不是可识别的回放列表："
 
 // folder + separator + prefix + n, for the smallest n >= 1 with no file "<that>.mp4".
 std::string first_free_file_base(const std::string& folder, const std::string& prefix);
+
+// The ending of a live recording that ended `end`, having kept something that plays or not.
+app::JobEnding live_job_ending(LiveEnd end, bool kept_any, bool tool_present);
 
 class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
  public:
@@ -59,20 +65,34 @@ class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
   bool busy();
 
  private:
+  // A job started from the window: its tool's runs and what it tells.
+  struct Started {
+    std::shared_ptr<ToolJob> tool;  // null while a live start waits out its second
+    app::JobReport report;
+  };
+  using Body = void (RecordingJobs::*)(ToolJob&, const app::JobReport&);
+
   void prepare_download_folder();
+  app::JobReport new_report(app::JobKind kind, std::string title);
   void start_live_job(std::uint64_t token);
-  std::shared_ptr<ToolJob> launch(void (RecordingJobs::*body)(ToolJob&));
-  void run_to_its_end(void (RecordingJobs::*body)(ToolJob&), ToolJob& job);
-  void live_thread(ToolJob& job);
-  void replay_thread(ToolJob& job);
+  // The job's thread, or null once the jobs have shut down.
+  std::shared_ptr<ToolJob> launch(Body body, const app::JobReport& report);
+  void run_to_its_end(Body body, ToolJob& job, const app::JobReport& report);
+  void live_thread(ToolJob& job, const app::JobReport& report);
+  void replay_thread(ToolJob& job, const app::JobReport& report);
   // The stop click's part: the caption, the box, and the stop of a job still running.
-  void stop_clicked(const char* button, const char* idle_caption, std::shared_ptr<ToolJob> job);
+  void stop_clicked(const char* button, const char* idle_caption, Started started);
   // A job's last lines, once its tools have ended: the files of `files` that play, named after
   // the finished message, and "任务完成" when the job is `complete` (stopped, or its tool finished
-  // its work); or, after a stop, that nothing was kept.
-  void report_ending(ToolJob& job, const std::vector<std::string>& files, bool complete);
+  // its work); or, after a stop, that nothing was kept. The files that play become the job's
+  // parts; true when there is one.
+  bool report_ending(ToolJob& job, const app::JobReport& report, const std::vector<std::string>& files,
+                     bool complete);
   // A live job that ended without a stop click: the caption as after one, and why it ended.
-  void live_job_ended(ToolJob& job, const std::string& reason, const std::string& summary);
+  void live_job_ended(ToolJob& job, const app::JobReport& report, const std::string& reason,
+                      const std::string& summary);
+  // A live start still waiting out its second is called off: its job ends, its button is idle.
+  void cancel_pending_start();
   void end_leftover_tools();
   std::vector<std::shared_ptr<ToolJob>> running_jobs();
   void join_finished_workers();  // with mutex_ held
@@ -82,14 +102,15 @@ class RecordingJobs : public std::enable_shared_from_this<RecordingJobs> {
 
   std::mutex mutex_;
   bool gone_ = false;
-  std::shared_ptr<ToolJob> live_job_;    // the job 按钮_开始 started, until it is stopped
-  std::shared_ptr<ToolJob> replay_job_;  // the same for 按钮_开始1
+  Started live_job_;    // the job 按钮_开始 started, until it is stopped
+  Started replay_job_;  // the same for 按钮_开始1
   struct Worker {
     std::shared_ptr<ToolJob> job;
     std::thread thread;
   };
   std::vector<Worker> workers_;  // every job started whose thread has not been joined
   std::uint64_t pending_live_start_ = 0;  // token of a live start waiting out its second, 0: none
+  app::JobReport pending_live_report_;    // that start's job
   std::uint64_t next_token_ = 0;
 };
 

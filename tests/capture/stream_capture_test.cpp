@@ -143,5 +143,28 @@ TEST_F(StreamCaptureFixture, StopEndsAWorkerThatWouldWaitForever) {
   EXPECT_TRUE(pages.asked().empty());
 }
 
+// A newer page arrives just after the worker has read the current page's address: the statistics
+// request goes to the page whose address held "showId=", not to the newer page.
+TEST_F(StreamCaptureFixture, TheStatisticsRequestGoesToThePageWhoseAddressWasRead) {
+  struct NewerPageArrives final : PageOperations {
+    explicit NewerPageArrives(CaptureState& s) : state(s) {}
+    std::string form_get_page_url(PageHandle page) override {
+      state.current_page = page + 1;
+      return page == 5 ? "https://live.platform.test/dashboard?showId=9" : "https://live.platform.test/other";
+    }
+    std::string form_ajax_lacal(PageHandle page, const std::string&) override {
+      asked_page = page;
+      return {};
+    }
+    CaptureState& state;
+    std::atomic<PageHandle> asked_page{0};
+  } pages_turning(state);
+  StreamCapture capture(ctx, pages_turning, state, 20ms);
+  state.current_page = 5;
+  capture.handle_request(5, request("https://live.platform.test/dashboard?showId=9"));
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return pages_turning.asked_page != 0; }, 5s));
+  EXPECT_EQ(pages_turning.asked_page, 5);
+}
+
 }  // namespace
 }  // namespace qz::capture

@@ -24,6 +24,7 @@ fi
 cases=(
   "app/application.cpp|#include \"record/install.h\"|src/app may not include from record/"
   "capture/install.cpp|#include \"notices/install.h\"|src/capture may not include from notices/"
+  "capture/browser_control.cpp|#include \"record/display_writer.h\"|src/capture may not include from record/"
   "ui/cli/cli.cpp|  #  include \"program/wiring.h\"|src/ui may not include from program/"
   "net/http.cpp|#include <unistd.h>|OS or GUI headers"
   "extra/thing.cpp|#include \"app/context.h\"|src/extra has no place"

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <fstream>
 
 #include "app/application.h"
@@ -257,6 +260,100 @@ TEST_F(JobsTest, ASecondClickDuringTheStartSecondCancelsTheRecording) {
   std::this_thread::sleep_for(1500ms);
   EXPECT_EQ(display(), message);  // no recording thread wrote its start line
   EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
+}
+
+// Closing while a live start waits out its second: nothing records, the button is idle again (it
+// would otherwise say "停止下载" with nothing to stop) and the job has ended on the board. The
+// click and the closing run in one task of the UI thread, so the start cannot run in between.
+TEST_F(JobsTest, ClosingDuringTheStartSecondLeavesTheButtonIdle) {
+  open();
+  window.set_text("编辑框_直播url", "http://127.0.0.1:1/never.flv");
+  desktop.run_on_ui([&] {
+    window.click(kLiveButton);
+    EXPECT_EQ(window.text(kLiveButton), "停止下载");
+    app->stop_subsystems();
+  });
+  EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
+  const auto jobs = app->context().jobs.jobs();
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].kind, app::JobKind::LiveRecording);
+  EXPECT_EQ(jobs[0].ending, app::JobEnding::Stopped);
+  // Once the start's second is over (a task posted after it has run), nothing has started either.
+  std::atomic<bool> second_over{false};
+  desktop.post([&] { second_over = true; }, 1000);
+  ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] { return second_over.load(); }, 30s));
+  EXPECT_FALSE(app->busy());
+  EXPECT_EQ(window.text(kLiveButton), "开始下载直播");
+}
+
+// Each job the window starts is on the job board from its click to its ending, and says there how
+// it ended, as a value: what the command line's exit code is taken from.
+TEST_F(JobsTest, EveryJobEndsOnTheBoardWithHowItEnded) {
+  open();
+  test::HttpServer server;
+  ASSERT_TRUE(test::serve_vod(server, ffmpeg, folder / "vod", 2));
+  test::LiveSource source(ffmpeg);
+  ASSERT_TRUE(source.started());
+  std::mutex seen_mutex;
+  std::vector<app::JobState> live_states;  // every state the recorded live job passed through
+  app::JobSubscription watching = app->context().jobs.subscribe([&](const app::JobChange& change) {
+    const auto job = app->context().jobs.job(change.id);
+    if (change.what != app::JobChange::What::State && change.what != app::JobChange::What::Ended) return;
+    if (!job || job->title != source.address()) return;
+    std::lock_guard lock(seen_mutex);
+    live_states.push_back(job->state);
+  });
+  struct Row {
+    const char* name;
+    std::function<void()> run;  // starts (and stops) the job through the window
+    const char* button;
+    app::JobKind kind;
+    app::JobEnding ending;
+    const char* file;  // the part that plays, or none
+    const char* line;  // in the job's latest line
+  };
+  const Row rows[] = {
+      {"empty live address", [&] { window.set_text("编辑框_直播url", ""); click(kLiveButton); }, kLiveButton,
+       app::JobKind::LiveRecording, app::JobEnding::NoAddress, nullptr, "下载地址为空"},
+      {"replay address that smuggles options",
+       [&] { window.set_text("编辑框_回放url", "http://h/x.m3u8\" -y"); click(kReplayButton); }, kReplayButton,
+       app::JobKind::ReplayDownload, app::JobEnding::NoAddress, nullptr, "下载地址无效"},
+      {"live start cancelled in its second",
+       [&] { window.set_text("编辑框_直播url", source.address()); click(kLiveButton); click(kLiveButton); }, nullptr,
+       app::JobKind::LiveRecording, app::JobEnding::Stopped, nullptr, kNothingKept},
+      {"replay to its end", [&] { window.set_text("编辑框_回放url", server.base_url() + "/vod/index.m3u8"); click(kReplayButton); },
+       kReplayButton, app::JobKind::ReplayDownload, app::JobEnding::Done, "huifang_1.mp4", "任务完成"},
+      {"live stopped", [&] { record_live(source, 2s); }, nullptr, app::JobKind::LiveRecording,
+       app::JobEnding::Stopped, "zhibo_1.mp4", "任务完成"},
+  };
+  for (const Row& row : rows) {
+    const std::size_t before = app->context().jobs.jobs().size();
+    row.run();
+    std::optional<app::Job> job;
+    ASSERT_TRUE(ui::HeadlessDesktop::wait_until([&] {
+      const auto jobs = app->context().jobs.jobs();
+      if (jobs.size() != before + 1) return false;
+      job = jobs.back();
+      return job->state == app::JobState::Ended;
+    }, 60s)) << row.name << "\n" << display();
+    if (row.button) click(row.button);  // the caption back to idle, for the next row
+    EXPECT_EQ(job->kind, row.kind) << row.name;
+    EXPECT_EQ(job->ending, row.ending) << row.name;
+    EXPECT_NE(job->line.find(row.line), std::string::npos) << row.name << ": " << job->line;
+    if (!row.file) {
+      EXPECT_TRUE(job->parts.empty()) << row.name;
+      continue;
+    }
+    ASSERT_EQ(job->parts.size(), 1u) << row.name;
+    EXPECT_EQ(job->parts[0].file, down(row.file)) << row.name;
+    EXPECT_NEAR(job->parts[0].seconds, duration(down(row.file)).value_or(-1), 0.5) << row.name;
+  }
+  std::lock_guard lock(seen_mutex);
+  const std::vector<app::JobState> recorded{app::JobState::Running, app::JobState::Stopping, app::JobState::Ended};
+  // The cancelled start went straight from Starting to Ended; the recorded one ran, stopped, ended.
+  ASSERT_GE(live_states.size(), 4u);
+  EXPECT_EQ(live_states.front(), app::JobState::Ended);
+  EXPECT_EQ(std::vector<app::JobState>(live_states.end() - 3, live_states.end()), recorded);
 }
 
 TEST_F(JobsTest, FailuresShowAsStatusLines) {

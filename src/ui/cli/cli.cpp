@@ -1,14 +1,15 @@
 #include "ui/cli/cli.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <thread>
 
 #include "app/application.h"
 #include "app/controls.h"
 #include "app/browser_part.h"
+#include "app/job_board.h"
 #include "platform/fs.h"
 #include "platform/interrupt.h"
 #include "platform/paths.h"
@@ -110,51 +111,37 @@ bool folder_writable(const std::string& folder) {
   return ok;
 }
 
-// Mirrors the display box on stdout: what was appended, or the whole text after a reset. A
-// progress line (one the box replaces rather than adds to) is rewritten in place on one terminal
-// line, so a long replay does not scroll thousands of them past.
-class DisplayMirror final : public app::WindowObserver {
-  // How the replay download's progress line starts (the jobs replace it rather than add one).
-  static constexpr const char* kProgressPrefix = "回放下载：";
-
+// Prints the lines of the recording jobs on the board as they are said: the lines the display
+// box shows. A progress line (one the box replaces rather than adds to) is rewritten in place on
+// one terminal line, so a long replay does not scroll thousands of them past. The wait for an
+// address prints nothing here: the command line says how it ended itself.
+class BoardPrinter {
  public:
-  explicit DisplayMirror(app::WindowModel& window) : window_(window) {}
-  void control_changed(const app::ControlChange& change) override {
-    if (change.what != app::ControlChange::What::Text || change.name != app::kDisplayBox) return;
-    const std::string now = window_.text(app::kDisplayBox);
-    std::lock_guard lock(mutex_);
-    const auto [base_now, progress_now] = split_progress(now);
-    const auto [base_before, progress_before] = split_progress(shown_);
-    shown_ = now;
-    if (base_now.rfind(base_before, 0) != 0) {
-      say(stdout, (open_ || (!base_before.empty() && base_before.back() != '\n') ? "\n" : "") + now);
-      open_ = false;
+  explicit BoardPrinter(app::JobBoard& board) : board_(board) {}
+
+  // The board's observer: called one change at a time.
+  void changed(const app::JobChange& change) {
+    const auto job = board_.job(change.id);
+    if (!job || (job->kind != app::JobKind::LiveRecording && job->kind != app::JobKind::ReplayDownload)) return;
+    if (change.what == app::JobChange::What::Added) {
+      app::JobId none = 0;
+      recording_.compare_exchange_strong(none, change.id);
       return;
     }
-    std::string out;
-    if (const std::string added = base_now.substr(base_before.size()); !added.empty()) {
-      out += (open_ ? "\n" : "") + added;
+    if (change.what == app::JobChange::What::Line) {
+      say(stdout, (open_ ? "\n" : "") + change.text + "\n");
       open_ = false;
-    }
-    if (!progress_now.empty() && progress_now != progress_before) {
-      const std::size_t width = columns(progress_now);
-      out += "\r" + progress_now + std::string(open_ && width_ > width ? width_ - width : 0, ' ');
+    } else if (change.what == app::JobChange::What::Progress) {
+      const std::size_t width = columns(change.text);
+      say(stdout, "\r" + change.text + std::string(open_ && width_ > width ? width_ - width : 0, ' '));
       width_ = width;
       open_ = true;
     }
-    if (!out.empty()) say(stdout, out);
   }
+  // The first recording job put on the board; 0 before one.
+  app::JobId recording() const { return recording_.load(); }
 
  private:
-  // The text without its progress line, and that line (without its line break).
-  static std::pair<std::string, std::string> split_progress(const std::string& text) {
-    std::size_t at = text.rfind(kProgressPrefix);
-    while (at != std::string::npos && at != 0 && text[at - 1] != '\n') at = text.rfind(kProgressPrefix, at - 1);
-    if (at == std::string::npos) return {text, {}};
-    const std::size_t end = std::min(text.find("\r\n", at), text.size());
-    const std::size_t after = std::min(end + 2, text.size());
-    return {text.substr(0, at) + text.substr(after), text.substr(at, end - at)};
-  }
   // Terminal columns of UTF-8 text: the Chinese characters of the line take two.
   static std::size_t columns(const std::string& text) {
     std::size_t n = 0;
@@ -162,12 +149,20 @@ class DisplayMirror final : public app::WindowObserver {
     return n;
   }
 
-  app::WindowModel& window_;
-  std::mutex mutex_;
-  std::string shown_;
-  bool open_ = false;     // a progress line stands on the terminal's last line, not ended
+  app::JobBoard& board_;
+  std::atomic<app::JobId> recording_{0};
+  bool open_ = false;      // a progress line stands on the terminal's last line, not ended
   std::size_t width_ = 0;  // its columns
 };
+
+// The exit code of a recording job that has ended: done when it kept a file that plays and ended
+// the way a finished job does (its tool's work done, the user's stop, a live stream that stayed
+// away): the jobs say "任务完成" exactly then.
+int exit_code_of(const app::Job& job) {
+  const bool finished = job.ending == app::JobEnding::Done || job.ending == app::JobEnding::Stopped ||
+                        job.ending == app::JobEnding::GaveUp;
+  return finished && !job.parts.empty() ? kCliDone : kCliToolFailed;
+}
 
 class CliRun {
  public:
@@ -175,7 +170,6 @@ class CliRun {
     desktop_.set_box_printer([](const app::MessageBoxRequest& box) {
       say(stderr, "【" + box.caption + "】" + box.text + "\n");
     });
-    window_.set_observer(&mirror_);
     // The options are configuration the subsystems read as they are made.
     if (options_.headless) app_.context().config.browser_headless = true;
     install(app_);
@@ -209,6 +203,9 @@ class CliRun {
     const bool live = options_.command == "record";
     const char* box = live ? app::kLiveAddressBox : app::kReplayAddressBox;
     window_.set_text(box, "");  // an address saved by an earlier run must not count
+    // The wait for the address is a job of its own: a browser that fails ends it.
+    const app::JobId wait = board().add(app::JobKind::CaptureWait, options_.link);
+    board().set_state(wait, app::JobState::Running);
     // A dashboard link is opened like a room: its page's requests lead to the replay address.
     say(stdout, std::string(live ? "打开直播间：" : "打开回放网址：") + options_.link + "\n");
     if (live) {
@@ -219,46 +216,45 @@ class CliRun {
       if (auto* browser = dynamic_cast<app::BrowserPart*>(app_.subsystem("capture")))
         desktop_.run_on_ui([&] { browser->open_replay_page(options_.link); });
     }
-    if (browser_missing()) {
-      say(stderr, "找不到可用的浏览器（Chrome、Edge 或 Chromium）。请安装后再试，或在 data/config.ini 中设置 browser_path。\n");
-      return finish(kCliNoBrowser);
-    }
+    if (ending_of(wait) == app::JobEnding::BrowserMissing) return browser_failed(wait);
     say(stdout, "等待真实地址（最多 " + std::to_string(options_.timeout_s) + " 秒）……\n");
-    const bool got = wait_or_interrupt([&] { return !window_.text(box).empty() || !browser_failure().empty(); },
+    const bool got = wait_or_interrupt([&] { return !window_.text(box).empty() || ending_of(wait) != app::JobEnding::None; },
                                        std::chrono::seconds(options_.timeout_s));
-    if (const std::string failure = browser_failure(); !failure.empty()) {
-      say(stderr, failure + "\n");
-      return finish(kCliNoBrowser);
-    }
+    if (ending_of(wait) != app::JobEnding::None) return browser_failed(wait);
     if (!got) {
-      if (platform::interrupt_count() > 0) return finish(kCliNoAddress);
-      say(stderr, std::string("在 ") + std::to_string(options_.timeout_s) + " 秒内没有得到" +
-                      (live ? "直播" : "回放") + "真实地址。请确认链接正确、直播正在进行。\n");
+      if (platform::interrupt_count() > 0) {
+        board().end(wait, app::JobEnding::Stopped);
+        return finish(kCliNoAddress);
+      }
+      const std::string missed = std::string("在 ") + std::to_string(options_.timeout_s) + " 秒内没有得到" +
+                                 (live ? "直播" : "回放") + "真实地址。请确认链接正确、直播正在进行。";
+      board().show_line(wait, missed);
+      board().end(wait, app::JobEnding::NoAddress);
+      say(stderr, missed + "\n");
       return finish(kCliNoAddress);
     }
+    board().end(wait, app::JobEnding::Done);
     say(stdout, std::string(live ? "直播" : "回放") + "真实地址：" + window_.text(box) + "\n");
     return record(live ? app::kLiveButton : app::kReplayButton);
   }
 
  private:
-  bool browser_missing() const {
-    for (const auto& b : desktop_.shown_boxes())
-      if (b.text.find("请下载谷歌浏览器") != std::string::npos) return true;
-    return false;
+  app::JobBoard& board() { return app_.context().jobs; }
+
+  app::JobEnding ending_of(app::JobId id) {
+    const auto job = board().job(id);
+    return job ? job->ending : app::JobEnding::None;
   }
 
-  // The display line of a browser that could not start or went away; "" while all is well.
-  std::string browser_failure() const {
-    const std::string text = window_.text(app::kDisplayBox);
-    for (std::string_view start : {app::kBrowserStartFailed, app::kBrowserGone}) {
-      const std::size_t at = text.find(start);
-      if (at == std::string::npos) continue;
-      return text.substr(at, text.find("\r\n", at) - at);
-    }
-    return {};
+  // The wait for an address ended because the browser is missing or failed: says why.
+  int browser_failed(app::JobId wait) {
+    const auto job = board().job(wait);
+    if (job && job->ending == app::JobEnding::BrowserFailed)
+      say(stderr, job->line + "\n");
+    else
+      say(stderr, "找不到可用的浏览器（Chrome、Edge 或 Chromium）。请安装后再试，或在 data/config.ini 中设置 browser_path。\n");
+    return finish(kCliNoBrowser);
   }
-
-  bool busy() { return app_.busy(); }
 
   // Waits for `done`; an interrupt or the time limit ends the wait early (false).
   bool wait_or_interrupt(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -272,18 +268,21 @@ class CliRun {
 
   int record(const char* button) {
     const int interrupts_before = platform::interrupt_count();
+    // The click puts the job on the board (a live start then waits a second before its tool runs).
     desktop_.run_on_ui([&] { window_.click(button); });
-    // The live start waits a second before its tool runs.
-    wait_or_interrupt([&] { return busy(); }, 5s);
-    while (busy() && platform::interrupt_count() == interrupts_before)
-      std::this_thread::sleep_for(100ms);
-    if (busy()) {
-      // The click puts "正在停止并保存文件……" in the box, and the job's ending after it.
+    wait_or_interrupt([&] { return printer_.recording() != 0; }, 5s);
+    const app::JobId id = printer_.recording();
+    if (id == 0) return finish(kCliToolFailed);
+    const auto ended = [&] { return ending_of(id) != app::JobEnding::None; };
+    for (auto seen = board().changes(); !ended() && platform::interrupt_count() == interrupts_before;)
+      seen = board().wait_for_change(seen, 100ms);
+    if (!ended()) {
+      // The click says "正在停止并保存文件……", and the job's ending follows.
       desktop_.run_on_ui([&] { window_.click(button); });
-      HeadlessDesktop::wait_until([&] { return !busy(); }, 20s);
+      HeadlessDesktop::wait_until(ended, 20s);
     }
-    const bool finished = window_.text(app::kDisplayBox).find("任务完成") != std::string::npos;
-    return finish(finished ? kCliDone : kCliToolFailed);
+    const auto job = board().job(id);
+    return finish(job && job->ending != app::JobEnding::None ? exit_code_of(*job) : kCliToolFailed);
   }
 
   int finish(int code) {
@@ -295,8 +294,11 @@ class CliRun {
   Options options_;
   app::WindowModel window_;
   HeadlessDesktop desktop_;
-  DisplayMirror mirror_{window_};
   app::Application app_{window_, desktop_, platform::program_folder()};
+  BoardPrinter printer_{app_.context().jobs};
+  // Ends before the application, whose threads may still report to the board while it goes.
+  app::JobSubscription printing_ =
+      app_.context().jobs.subscribe([this](const app::JobChange& change) { printer_.changed(change); });
 };
 
 }  // namespace
