@@ -26,7 +26,7 @@ namespace qz::app {
 
 using JobId = std::uint64_t;
 
-enum class JobKind { LiveRecording, ReplayDownload, CaptureWait, WatchedRoom };
+enum class JobKind { LiveRecording, ReplayDownload, CaptureWait, WatchedRoom, ToolDownload };
 
 enum class JobState { Starting, Running, Reconnecting, Stopping, Ended };
 

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "app/controls.h"
+#include "app/job_board.h"
 #include "app/text_util.h"
 #include "net/http_fetch.h"
 #include "net/sha256.h"
@@ -30,22 +31,33 @@ std::string file_name_of(const std::string& path) {
 }
 
 // The display box while tools download: each report shows its progress, and the texts of tools
-// that failed stay below it, so a failure is not overwritten by the other tool's progress.
+// that failed stay below it, so a failure is not overwritten by the other tool's progress. The
+// same reports go to the job board, where the command line reads them.
 class ToolDisplay {
  public:
-  explicit ToolDisplay(app::WindowModel& window) : window_(window) {}
+  ToolDisplay(app::WindowModel& window, app::JobBoard& board, app::JobId job)
+      : window_(window), board_(board), job_(job) {}
   void progress(const std::string& text) {
     std::lock_guard lock(mutex_);
     window_.set_text(app::kDisplayBox, failures_.empty() ? text : text + "\r\n\r\n" + failures_);
+    board_.show_progress(job_, text);
   }
   void failed(const std::string& text) {
     std::lock_guard lock(mutex_);
     failures_ += (failures_.empty() ? "" : "\r\n") + text;
     window_.set_text(app::kDisplayBox, failures_);
+    board_.show_line(job_, text);
+  }
+  // Every download has ended.
+  void ended() {
+    std::lock_guard lock(mutex_);
+    board_.end(job_, failures_.empty() ? app::JobEnding::Done : app::JobEnding::Failed);
   }
 
  private:
   app::WindowModel& window_;
+  app::JobBoard& board_;
+  const app::JobId job_;
   std::mutex mutex_;  // reports of both tools' downloader threads meet here
   std::string failures_;
 };
@@ -119,9 +131,15 @@ std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolD
   platform::set_extra_ca_file(ctx.config.ca_file);
   std::vector<int> tasks;
   net::FileDownloader downloader;
-  auto display = std::make_shared<ToolDisplay>(ctx.window);
+  if (downloads.empty()) return tasks;
+  std::string tools;
+  for (const ToolDownload& d : downloads) tools += (tools.empty() ? "" : "、") + file_name_of(d.target);
+  const app::JobId job = ctx.jobs.add(app::JobKind::ToolDownload, tools);
+  ctx.jobs.set_state(job, app::JobState::Running);
+  auto display = std::make_shared<ToolDisplay>(ctx.window, ctx.jobs, job);
   for (const ToolDownload& d : downloads) {
     ctx.window.set_text(app::kDisplayBox, kToolsDownloadingText);
+    ctx.jobs.show_line(job, kToolsDownloadingText);
     const std::string url = tool_address(ctx.config.tool_host, d.source_path);
     const std::string tool = file_name_of(d.target);
     const std::optional<std::string> digest = fetch_tool_digest(url);
@@ -144,6 +162,8 @@ std::vector<int> start_tool_downloads(app::Context& ctx, const std::vector<ToolD
     if (task < 0) display->failed(tool_failed_text(tool, false));
     tasks.push_back(task);
   }
+  downloader.Join();
+  display->ended();
   return tasks;
 }
 

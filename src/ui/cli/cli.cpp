@@ -122,8 +122,9 @@ class BoardPrinter {
   // The board's observer: called one change at a time.
   void changed(const app::JobChange& change) {
     const auto job = board_.job(change.id);
-    if (!job || (job->kind != app::JobKind::LiveRecording && job->kind != app::JobKind::ReplayDownload)) return;
+    if (!job || !printed(job->kind)) return;
     if (change.what == app::JobChange::What::Added) {
+      if (job->kind == app::JobKind::ToolDownload) return;
       app::JobId none = 0;
       recording_.compare_exchange_strong(none, change.id);
       return;
@@ -132,8 +133,9 @@ class BoardPrinter {
       say(stdout, (open_ ? "\n" : "") + change.text + "\n");
       open_ = false;
     } else if (change.what == app::JobChange::What::Progress) {
-      const std::size_t width = columns(change.text);
-      say(stdout, "\r" + change.text + std::string(open_ && width_ > width ? width_ - width : 0, ' '));
+      const std::string text = one_line(change.text);
+      const std::size_t width = columns(text);
+      say(stdout, "\r" + text + std::string(open_ && width_ > width ? width_ - width : 0, ' '));
       width_ = width;
       open_ = true;
     }
@@ -142,6 +144,26 @@ class BoardPrinter {
   app::JobId recording() const { return recording_.load(); }
 
  private:
+  // The recording jobs, and the tools' download that a first start on Windows waits for.
+  static bool printed(app::JobKind kind) {
+    return kind == app::JobKind::LiveRecording || kind == app::JobKind::ReplayDownload ||
+           kind == app::JobKind::ToolDownload;
+  }
+  // A progress text of several lines (the tools' download) stands on one terminal line.
+  static std::string one_line(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+      if (c == '\r') continue;
+      if (c == '\n') {
+        if (!out.empty() && out.back() != ' ') out += "  ";
+        continue;
+      }
+      out += c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+  }
+
   // Terminal columns of UTF-8 text: the Chinese characters of the line take two.
   static std::size_t columns(const std::string& text) {
     std::size_t n = 0;
