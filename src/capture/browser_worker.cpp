@@ -43,7 +43,7 @@ bool BrowserWorker::busy() const {
 
 void BrowserWorker::run(std::stop_token stopping) {
   std::unique_lock lock(mutex_);
-  while (changed_.wait(lock, stopping, [&] { return !tasks_.empty(); })) {
+  while (changed_.wait(lock, stopping, [&] { return !tasks_.empty(); }) && !stopping.stop_requested()) {
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
     running_task_ = true;

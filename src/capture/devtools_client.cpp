@@ -264,7 +264,7 @@ bool DevToolsClient::on_event_thread() const { return event_thread_owner == this
 
 void DevToolsClient::event_loop(std::stop_token stopping) {
   std::unique_lock lock(events_mutex_);
-  while (events_cv_.wait(lock, stopping, [&] { return !events_.empty(); })) {
+  while (events_cv_.wait(lock, stopping, [&] { return !events_.empty(); }) && !stopping.stop_requested()) {
     auto task = std::move(events_.front());
     events_.pop_front();
     lock.unlock();
