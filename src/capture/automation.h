@@ -15,6 +15,7 @@
 // callback with a small page handle; a frame's requests count as its page's. Requests reach the
 // request handler on the component's event thread.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -125,6 +127,10 @@ class Automation final : public PageOperations {
 
   // No request event or page callback is delivered after this returns.
   void stop_events();
+  // stop_events(), and the connections are let go, so browser work under way gives up at once: a
+  // start stops waiting, a call waiting for its reply fails. For closing, when that work has
+  // taken longer than it may; shutdown() still follows.
+  void cancel_browser_work();
   // stop_events(), then closes the browser this component started (its profile stays for the next
   // run) and leaves an attached browser running. Waits at most a few seconds for the browser.
   void shutdown();
@@ -143,7 +149,8 @@ class Automation final : public PageOperations {
   std::shared_ptr<Link> start_piped_browser(const std::string& browser, const std::vector<std::string>& args);
   std::shared_ptr<Link> start_port_browser(const std::string& browser, const std::vector<std::string>& args,
                                            const std::string& profile);
-  bool start_cancelled();
+  bool start_cancelled() const;
+  bool pause_unless_stopped(std::chrono::milliseconds pause) const;  // false when stopped
   std::shared_ptr<Link> open_link(bool discover, const DevToolsClient::ChannelOpener& open_channel, std::string* error);
   std::shared_ptr<Link> connect_link(int port, const std::string& path, bool discover, std::string* error);
   bool watch_targets(const std::shared_ptr<Link>& link);
@@ -153,7 +160,9 @@ class Automation final : public PageOperations {
   void on_attached(const std::shared_ptr<Link>& link, const DevToolsEvent& event);
   void on_detached(const std::shared_ptr<Link>& link, const DevToolsEvent& event);
   void set_up_session(const std::shared_ptr<Page>& page, const std::string& session, bool network);
-  void apply_agent(const std::shared_ptr<Page>& page, const std::string& session, const std::string& agent);
+  // Gives one session of the page the agent's whole device profile; true when the browser took
+  // the agent. "" keeps the browser's own agent.
+  bool apply_agent(const std::shared_ptr<Page>& page, const std::string& session, const std::string& agent);
   std::shared_ptr<Page> add_page(const std::shared_ptr<Link>& link, const std::string& target_id,
                                  const std::string& session_id, const std::string& user_agent = {});
   std::shared_ptr<Page> find_page(PageHandle page);
@@ -165,7 +174,7 @@ class Automation final : public PageOperations {
 
   AutomationOptions options_;
   mutable std::mutex mutex_;
-  std::condition_variable pages_cv_;  // a page has been added
+  std::condition_variable_any pages_cv_;  // a page has been added
   std::string program_folder_;
   std::string browser_;
   std::string profile_;
@@ -181,7 +190,7 @@ class Automation final : public PageOperations {
   PageHandle next_page_ = 0;
   std::atomic<long long> own_requests_{0};
   std::string own_tag_;
-  bool stopped_ = false;
+  std::stop_source stopping_;  // stop_events(): no start, no delivery, no wait goes on
   std::mutex start_mutex_;  // one browser start at a time
 };
 

@@ -76,17 +76,17 @@ void BrowserControl::start_window(const std::string& address, const StartRecord&
 void BrowserControl::open_live_room() {
   if (!browser_ready_or_say_so()) return;
   const std::string address = ctx_.window.text(app::kShareLinkBox);
-  worker_.post([this, address] { start_window(address, {kLiveRoomAgent, kLiveRoomWindow}); });
+  post([this, address] { start_window(address, {kLiveRoomAgent, kLiveRoomWindow}); });
 }
 
 void BrowserControl::open_replay_page(const std::string& address) {
   if (!browser_ready_or_say_so()) return;
-  worker_.post([this, address] { start_window(address, {kReplayListAgent, kReplayListWindow}); });
+  post([this, address] { start_window(address, {kReplayListAgent, kReplayListWindow}); });
 }
 
 void BrowserControl::open_replay_list() {
   const std::string list = list_page_address(ctx_.config.live_host);
-  worker_.post([this, list] {
+  post([this, list] {
     const PageHandle page = state_.current_page;
     if (component_.form_page_isactive(page) == 1) {
       component_.form_custom_useragent(page, kReplayListAgent);
@@ -98,7 +98,7 @@ void BrowserControl::open_replay_list() {
 }
 
 void BrowserControl::connect_running_browser() {
-  worker_.post([this] {
+  post([this] {
     if (component_.form_connect_started()) return;
     const std::string text = browser_failure_text(component_.last_failure());
     if (!text.empty()) app::write_display(ctx_.window, text);
@@ -107,7 +107,7 @@ void BrowserControl::connect_running_browser() {
 
 void BrowserControl::manual_initialisation() {
   const std::string browser = ctx_.window.text(app::kBrowserPathBox);
-  worker_.post([this, browser] {
+  post([this, browser] {
     initialise(browser);
     ctx_.window.set_status_part(1, state_.browser_ready != 0 ? "真" : "假");
   });
@@ -123,6 +123,15 @@ void BrowserControl::on_page(PageHandle page) {
 void BrowserControl::on_browser_gone() {
   app::report_browser_failure(ctx_, std::string(kBrowserGone) +
                                          "，无法再获取直播或回放地址。请重新点击“打开直播间”或“打开回放网址”。");
+}
+
+void BrowserControl::post(std::function<void()> work) {
+  worker_.post([this, work = std::move(work)](std::stop_token cancel) {
+    // Past its time at closing the work is cancelled: the component lets go of its browsers, so
+    // whatever the work waits for ends at once.
+    std::stop_callback give_up(cancel, [this] { component_.cancel_browser_work(); });
+    work();
+  });
 }
 
 void BrowserControl::request_stop() { worker_.request_stop(); }

@@ -7,6 +7,7 @@
 // reports through the window model. A browser that cannot start, or goes away, says so in the
 // display box.
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -54,7 +55,7 @@ class BrowserControl {
   // Closing: browser work not started yet is dropped.
   void request_stop();
   // Waits at most `limit` for the browser work under way (the component's shutdown makes it give
-  // up); true when it ended.
+  // up); past it the work is cancelled and waited for. True when it ended in time.
   bool join(std::chrono::milliseconds limit = std::chrono::seconds(5));
   // Browser work runs or waits.
   bool busy() const { return worker_.busy(); }
@@ -65,6 +66,7 @@ class BrowserControl {
   bool browser_ready_or_say_so();
   void start_window(const std::string& address, const StartRecord& record);
   void on_browser_gone();
+  void post(std::function<void()> work);  // on the worker, in click order
 
   app::Context& ctx_;
   Automation& component_;

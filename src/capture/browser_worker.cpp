@@ -2,67 +2,59 @@
 
 namespace qz::capture {
 
-BrowserWorker::BrowserWorker() : state_(std::make_shared<State>()) {
-  thread_ = std::thread([state = state_] { run(state); });
-}
+BrowserWorker::BrowserWorker() : thread_([this](std::stop_token stopping) { run(stopping); }) {}
 
-BrowserWorker::~BrowserWorker() {
-  request_stop();
-  join();
-}
+BrowserWorker::~BrowserWorker() { join(); }
 
-void BrowserWorker::post(std::function<void()> task) {
+void BrowserWorker::post(Task task) {
   {
-    std::lock_guard lock(state_->mutex);
-    if (state_->stopping) return;
-    state_->tasks.push_back(std::move(task));
+    std::lock_guard lock(mutex_);
+    if (thread_.get_stop_token().stop_requested()) return;
+    tasks_.push_back(std::move(task));
   }
-  state_->wake.notify_one();
+  changed_.notify_all();
 }
 
 void BrowserWorker::request_stop() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->stopping = true;
-    state_->tasks.clear();
-  }
-  state_->wake.notify_all();
+  // Under the lock, so no post() slips in between: nothing is queued once stopping.
+  std::lock_guard lock(mutex_);
+  thread_.request_stop();  // wakes the wait in run()
+  tasks_.clear();
 }
 
 bool BrowserWorker::join(std::chrono::milliseconds limit) {
+  request_stop();
   if (!thread_.joinable()) return true;
+  bool in_time = false;
   {
-    std::unique_lock lock(state_->mutex);
-    if (!state_->idle.wait_for(lock, limit, [&] { return state_->ended; })) {
-      // Still inside a browser call: it ends by itself once that call gives up.
-      thread_.detach();
-      return false;
-    }
+    std::unique_lock lock(mutex_);
+    in_time = changed_.wait_for(lock, limit, [&] { return ended_; });
   }
+  // Still inside a browser call: the task is told to give up, and is waited for.
+  if (!in_time) cancel_.request_stop();
   thread_.join();
-  return true;
+  return in_time;
 }
 
 bool BrowserWorker::busy() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->running_task || !state_->tasks.empty();
+  std::lock_guard lock(mutex_);
+  return running_task_ || !tasks_.empty();
 }
 
-void BrowserWorker::run(const std::shared_ptr<State>& state) {
-  std::unique_lock lock(state->mutex);
-  for (;;) {
-    state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
-    if (state->stopping) break;
-    auto task = std::move(state->tasks.front());
-    state->tasks.pop_front();
-    state->running_task = true;
+void BrowserWorker::run(std::stop_token stopping) {
+  std::unique_lock lock(mutex_);
+  while (changed_.wait(lock, stopping, [&] { return !tasks_.empty(); }) && !stopping.stop_requested()) {
+    Task task = std::move(tasks_.front());
+    tasks_.pop_front();
+    running_task_ = true;
     lock.unlock();
-    task();
+    task(cancel_.get_token());
+    task = nullptr;  // what the task holds goes here, on the worker, before it counts as done
     lock.lock();
-    state->running_task = false;
+    running_task_ = false;
   }
-  state->ended = true;
-  state->idle.notify_all();
+  ended_ = true;
+  changed_.notify_all();
 }
 
 }  // namespace qz::capture

@@ -61,9 +61,9 @@ std::unique_ptr<DevToolsClient> DevToolsClient::open(const ChannelOpener& open_c
   self->on_event_ = std::move(handlers.on_event);
   self->on_problem_ = std::move(handlers.on_problem);
   self->on_closed_ = std::move(handlers.on_closed);
-  self->event_thread_ = std::thread([self] {
+  self->event_thread_ = std::jthread([self](std::stop_token stopping) {
     event_thread_owner = self;
-    self->event_loop();
+    self->event_loop(stopping);
   });
   platform::MessageHandlers channel_handlers;
   channel_handlers.on_message = [self](std::string message) { self->on_message(std::move(message)); };
@@ -136,7 +136,7 @@ void DevToolsClient::queue_event(std::shared_ptr<DevToolsEvent> event) {
   std::string problem;
   {
     std::lock_guard lock(events_mutex_);
-    if (events_stopped_) return;
+    if (event_thread_.get_stop_token().stop_requested()) return;
     const bool full = queued_events_ >= kMaxQueuedEvents ||
                       (queued_events_ > 0 && queued_event_bytes_ + bytes > kMaxQueuedEventBytes);
     if (full) {
@@ -232,11 +232,11 @@ bool DevToolsClient::post(std::function<void()> task, bool wait, std::chrono::mi
     run_task(task);
     return true;
   }
-  auto done = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
+  auto done = std::make_shared<std::pair<std::mutex, std::condition_variable_any>>();
   auto finished = std::make_shared<bool>(false);
   {
     std::lock_guard lock(events_mutex_);
-    if (events_stopped_) return false;
+    if (event_thread_.get_stop_token().stop_requested()) return false;
     if (wait) {
       events_.push_back([this, task = std::move(task), done, finished] {
         run_task(task);
@@ -250,19 +250,9 @@ bool DevToolsClient::post(std::function<void()> task, bool wait, std::chrono::mi
   }
   events_cv_.notify_one();
   if (!wait) return true;
-  // Checked in slices so that stop_events(), which drops the queued task, ends the wait too.
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  // stop_events() drops the queued task: its stop ends the wait too.
   std::unique_lock lock(done->first);
-  while (!*finished) {
-    if (std::chrono::steady_clock::now() >= deadline || events_stopped()) return false;
-    done->second.wait_for(lock, std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-bool DevToolsClient::events_stopped() {
-  std::lock_guard lock(events_mutex_);
-  return events_stopped_;
+  return done->second.wait_for(lock, event_thread_.get_stop_token(), timeout, [&] { return *finished; });
 }
 
 bool DevToolsClient::connected() const {
@@ -272,11 +262,9 @@ bool DevToolsClient::connected() const {
 
 bool DevToolsClient::on_event_thread() const { return event_thread_owner == this; }
 
-void DevToolsClient::event_loop() {
+void DevToolsClient::event_loop(std::stop_token stopping) {
   std::unique_lock lock(events_mutex_);
-  for (;;) {
-    events_cv_.wait(lock, [&] { return events_stopped_ || !events_.empty(); });
-    if (events_stopped_) return;
+  while (events_cv_.wait(lock, stopping, [&] { return !events_.empty(); }) && !stopping.stop_requested()) {
     auto task = std::move(events_.front());
     events_.pop_front();
     lock.unlock();
@@ -296,31 +284,33 @@ void DevToolsClient::run_task(const std::function<void()>& task) {
 
 void DevToolsClient::stop_events() {
   {
+    // Under the lock, so no event or task is queued once the queue is cleared.
     std::lock_guard lock(events_mutex_);
-    events_stopped_ = true;
+    event_thread_.request_stop();  // wakes the event loop
     events_.clear();  // the counts of queued events no longer matter: nothing is queued again
   }
-  events_cv_.notify_all();
-  if (event_thread_.joinable() && !on_event_thread()) event_thread_.join();
+  join_event_thread();
+}
+
+// From the event thread itself (a handler closing its own client) there is nothing to wait for:
+// its current task finishes and the loop ends; the thread stays joinable for the owner.
+void DevToolsClient::join_event_thread() {
+  if (on_event_thread()) return;
+  std::lock_guard lock(join_mutex_);
+  if (event_thread_.joinable()) event_thread_.join();
 }
 
 void DevToolsClient::close() {
   {
     std::lock_guard lock(events_mutex_);
-    events_stopped_ = true;
-    events_.clear();  // the counts of queued events no longer matter: nothing is queued again
+    event_thread_.request_stop();
+    events_.clear();
   }
-  events_cv_.notify_all();
   // The socket goes first, so a handler waiting in call() fails at once instead of holding up
   // the join below.
   if (socket_) socket_->close();
   on_closed();
-  if (event_thread_.joinable()) {
-    if (on_event_thread())
-      event_thread_.detach();
-    else
-      event_thread_.join();
-  }
+  join_event_thread();
 }
 
 }  // namespace qz::capture

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <stop_token>
 #include <string_view>
 #include <thread>
 
@@ -63,7 +64,9 @@ class DevToolsClient {
 
   DevToolsClient(const DevToolsClient&) = delete;
   DevToolsClient& operator=(const DevToolsClient&) = delete;
-  ~DevToolsClient();  // close()
+  // close(). Never run on the event thread itself (it joins that thread): an owner lets the
+  // last reference go on a thread of its own.
+  ~DevToolsClient();
 
   struct Handlers {
     EventHandler on_event;
@@ -98,7 +101,8 @@ class DevToolsClient {
   bool on_event_thread() const;
 
   // After this returns no event handler or posted task runs any more, and none is running
-  // (unless called from the event thread itself, whose current task finishes).
+  // (unless called from the event thread itself, whose current task finishes; the thread is
+  // then joined by the next close() from another thread, or by the destructor).
   void stop_events();
   // stop_events(), then ends the connection; waiting calls fail.
   void close();
@@ -111,8 +115,8 @@ class DevToolsClient {
   void on_oversized(const std::string& head, std::size_t bytes);
   void run_task(const std::function<void()>& task);
   void on_closed();
-  void event_loop();
-  bool events_stopped();
+  void event_loop(std::stop_token stopping);
+  void join_event_thread();
 
   std::unique_ptr<platform::MessageChannel> socket_;
 
@@ -126,16 +130,16 @@ class DevToolsClient {
   long long next_id_ = 0;
   bool closed_ = false;
 
-  std::mutex events_mutex_;
-  std::condition_variable events_cv_;
+  mutable std::mutex events_mutex_;
+  std::condition_variable_any events_cv_;
   std::deque<std::function<void()>> events_;
   std::size_t queued_events_ = 0, queued_event_bytes_ = 0;  // browser events among events_
   std::size_t dropped_events_ = 0;                          // since the queue last had room
-  bool events_stopped_ = false;
   EventHandler on_event_;
   ProblemHandler on_problem_;
   std::function<void()> on_closed_;
-  std::thread event_thread_;
+  std::mutex join_mutex_;      // one join of the event thread at a time
+  std::jthread event_thread_;  // its stop token is the end of event delivery
 };
 
 }  // namespace qz::capture

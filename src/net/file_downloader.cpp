@@ -32,7 +32,7 @@ constexpr const char* kHeaders =
 }  // namespace
 
 struct DownloadTask {
-  std::string url, target, temp;
+  std::string user, url, target, temp;
   DownloadProgress progress;
   DownloadCheck check;
   int number = 0;
@@ -65,25 +65,37 @@ namespace {
 
 using Task = DownloadTask;
 
-// The process-wide task lists, one per user. Entries are never removed; a failed Download leaves
-// an empty entry so that it still takes its number.
+// The process-wide task lists, one per user. Every Download takes the next number, a failed one
+// included; only tasks still going are kept, so a list holds no more than what runs at once.
+struct TaskList {
+  int numbered = 0;
+  std::map<int, std::shared_ptr<Task>> going;
+};
 std::mutex g_lists_lock;
-std::map<std::string, std::vector<std::shared_ptr<Task>>>& lists() {
-  static auto* l = new std::map<std::string, std::vector<std::shared_ptr<Task>>>();
+std::map<std::string, TaskList>& lists() {
+  static auto* l = new std::map<std::string, TaskList>();
   return *l;
 }
 
 std::shared_ptr<Task> find_task(const std::string& user, int number) {
   std::lock_guard guard(g_lists_lock);
-  const auto it = lists().find(user);
-  if (it == lists().end() || number < 1 || static_cast<std::size_t>(number) > it->second.size()) return nullptr;
-  return it->second[static_cast<std::size_t>(number) - 1];
+  const auto list = lists().find(user);
+  if (list == lists().end()) return nullptr;
+  const auto it = list->second.going.find(number);
+  return it == list->second.going.end() ? nullptr : it->second;
 }
 
 std::vector<std::shared_ptr<Task>> all_tasks(const std::string& user) {
+  std::vector<std::shared_ptr<Task>> out;
   std::lock_guard guard(g_lists_lock);
-  const auto it = lists().find(user);
-  return it == lists().end() ? std::vector<std::shared_ptr<Task>>{} : it->second;
+  if (const auto list = lists().find(user); list != lists().end())
+    for (const auto& [number, task] : list->second.going) out.push_back(task);
+  return out;
+}
+
+void let_go(const Task& task) {
+  std::lock_guard guard(g_lists_lock);
+  if (const auto list = lists().find(task.user); list != lists().end()) list->second.going.erase(task.number);
 }
 
 // Sets the state of a task that is still going; ended, failed and stopped tasks stay as they are
@@ -188,7 +200,7 @@ void run_worker(Task& task) {
 }
 
 void run_coordinator(std::shared_ptr<Task> task) {
-  std::vector<std::thread> workers;
+  std::vector<std::jthread> workers;
   for (int i = 0; i < task->max_workers; ++i) {
     try {
       workers.emplace_back([&t = *task] { run_worker(t); });
@@ -197,7 +209,7 @@ void run_coordinator(std::shared_ptr<Task> task) {
       break;
     }
   }
-  for (std::thread& w : workers) w.join();
+  workers.clear();  // joins them
 
   int state;
   std::uint64_t downloaded;
@@ -221,6 +233,7 @@ void run_coordinator(std::shared_ptr<Task> task) {
       task->report(kDownloadFailed, 0, 0);
     }
   }
+  let_go(*task);  // before it counts as ended, so a caller who saw the end finds it gone
   std::lock_guard guard(task->lock);
   task->state = state;
   task->ended = true;
@@ -260,9 +273,7 @@ int FileDownloader::Download(const std::string& url, const std::string& target_p
   int number;
   {
     std::lock_guard guard(g_lists_lock);
-    auto& list = lists()[user];
-    list.push_back(nullptr);
-    number = static_cast<int>(list.size());
+    number = ++lists()[user].numbered;
   }
 
   const std::string target = ResolveTarget(url, target_path);
@@ -273,6 +284,7 @@ int FileDownloader::Download(const std::string& url, const std::string& target_p
     return -1;
 
   auto task = std::make_shared<Task>();
+  task->user = user;
   task->url = url;
   task->target = target;
   task->temp = target + ".part";
@@ -288,16 +300,14 @@ int FileDownloader::Download(const std::string& url, const std::string& target_p
   }
   {
     std::lock_guard guard(g_lists_lock);
-    lists()[user][static_cast<std::size_t>(number) - 1] = task;
+    lists()[user].going[number] = task;
   }
   try {
     std::lock_guard guard(mutex_);
-    started_.push_back({task, std::thread(run_coordinator, task)});
+    JoinEnded();
+    started_.push_back({task, std::jthread(run_coordinator, task)});
   } catch (const std::system_error&) {
-    {
-      std::lock_guard guard(g_lists_lock);
-      lists()[user][static_cast<std::size_t>(number) - 1] = nullptr;
-    }
+    let_go(*task);
     task->file.close();
     platform::remove_file(task->temp);
     return -1;
@@ -332,15 +342,22 @@ void FileDownloader::Join() {
     std::lock_guard guard(mutex_);
     started.swap(started_);
   }
-  for (Started& s : started)
-    if (s.coordinator.joinable()) s.coordinator.join();
+  started.clear();  // joins them
+}
+
+void FileDownloader::JoinEnded() {
+  std::erase_if(started_, [](const Started& s) {
+    std::lock_guard guard(s.task->lock);
+    return s.task->ended;  // its thread is at its last lines: the join is short
+  });
 }
 
 void FileDownloader::StopEveryTask() {
   std::vector<std::shared_ptr<Task>> every;
   {
     std::lock_guard guard(g_lists_lock);
-    for (const auto& [user, list] : lists()) every.insert(every.end(), list.begin(), list.end());
+    for (const auto& [user, list] : lists())
+      for (const auto& [number, task] : list.going) every.push_back(task);
   }
   for (const auto& task : every) control(task, kStopped);
 }
@@ -364,7 +381,13 @@ void FileDownloader::RestartAll(const std::string& user) {
   for (const auto& t : all_tasks(user)) control(t, kRunning);
 }
 
-int FileDownloader::TaskCount(const std::string& user) const { return static_cast<int>(all_tasks(user).size()); }
+int FileDownloader::TaskCount(const std::string& user) const {
+  std::lock_guard guard(g_lists_lock);
+  const auto list = lists().find(user);
+  return list == lists().end() ? 0 : list->second.numbered;
+}
+
+int FileDownloader::TasksGoing(const std::string& user) const { return static_cast<int>(all_tasks(user).size()); }
 
 bool FileDownloader::Wait(const std::string& user, int task_number, int timeout_ms) const {
   const std::shared_ptr<Task> task = find_task(user, task_number);

@@ -8,8 +8,9 @@
 // progress callback.
 //
 // Every task belongs to a user (a name such as "provisioning" or "update"); each user has one
-// process-wide task list. Every Download appends to its user's list, a failed one included, and
-// the task number is the 1-based position in that list.
+// process-wide task list. Every Download takes the next number in its user's list, from 1, a
+// failed one included. A task is let go of as it ends: its number stays taken, and control
+// operations on it do nothing.
 //
 // The file is written under a temporary name beside the target and renamed when every block is
 // in, so "the target exists" always means "the target is whole". A failed or stopped task removes
@@ -80,8 +81,10 @@ class FileDownloader {
   void Restart(const std::string& user, int task);  // stopped and at once running again
   void RestartAll(const std::string& user);
 
-  // Number of entries in the user's task list.
+  // Numbers the user's list has given out (the latest task's number).
   int TaskCount(const std::string& user) const;
+  // Tasks of the user that have not ended yet.
+  int TasksGoing(const std::string& user) const;
   // Waits until the task has ended (finished, failed or stopped and cleaned up); false on timeout.
   // An unknown or failed task counts as ended.
   bool Wait(const std::string& user, int task, int timeout_ms) const;
@@ -95,8 +98,10 @@ class FileDownloader {
  private:
   struct Started {
     std::shared_ptr<DownloadTask> task;
-    std::thread coordinator;
+    std::jthread coordinator;  // joined when the entry goes
   };
+  void JoinEnded();  // with mutex_ held: the tasks that have ended leave started_
+
   std::mutex mutex_;  // guards started_: Download may run on several threads at once
   std::vector<Started> started_;
 };

@@ -1,11 +1,11 @@
 #include "platform/loopback_server.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include "platform/fs.h"
@@ -60,19 +60,19 @@ struct LoopbackServer::Impl {
   int port = 0;
   std::string own_host;  // "127.0.0.1:<port>", the only Host a request may name
   Handler handler;
-  std::atomic<bool> stopping{false};
-  std::thread acceptor;
+  std::stop_source stopping;  // stop(): every wait and read of the server ends
+  std::jthread acceptor;
 
   // A connection's thread closes its socket and leaves the list when its request ends; the
   // thread itself is joined by the next one to end (or by stop()), so none lingers unjoined.
   struct Connection {
     SocketHandle socket = kNoSocket;
-    std::thread thread;
+    std::jthread thread;
   };
-  std::mutex mutex;  // guards connections, last_ended and the stop flag's waits
-  std::condition_variable changed;
+  std::mutex mutex;  // guards connections and last_ended
+  std::condition_variable_any changed;
   std::list<Connection> connections;
-  std::thread last_ended;
+  std::jthread last_ended;
 
   void accept_loop();
   bool wait_for_room();
@@ -86,7 +86,7 @@ struct LoopbackServer::Impl {
 void LoopbackServer::Impl::accept_loop() {
   std::chrono::milliseconds pause = kFirstBackOff;
   while (wait_for_room()) {
-    if (!wait_readable(listener, stopping)) {
+    if (!wait_readable(listener, stopping.get_token())) {
       back_off(pause);
       continue;
     }
@@ -103,13 +103,13 @@ void LoopbackServer::Impl::accept_loop() {
 // False once the server stops.
 bool LoopbackServer::Impl::wait_for_room() {
   std::unique_lock lock(mutex);
-  changed.wait(lock, [&] { return stopping || connections.size() < kMaxConnections; });
-  return !stopping;
+  changed.wait(lock, stopping.get_token(), [&] { return connections.size() < kMaxConnections; });
+  return !stopping.stop_requested();
 }
 
 void LoopbackServer::Impl::back_off(std::chrono::milliseconds& pause) {
   std::unique_lock lock(mutex);
-  changed.wait_for(lock, pause, [&] { return stopping.load(); });
+  changed.wait_for(lock, stopping.get_token(), pause, [] { return false; });
   pause = std::min(pause * 2, kLongestBackOff);
 }
 
@@ -117,7 +117,7 @@ void LoopbackServer::Impl::open_connection(SocketHandle s) {
   std::lock_guard lock(mutex);
   const auto c = connections.insert(connections.end(), Connection{s, {}});
   try {
-    c->thread = std::thread([this, c] {
+    c->thread = std::jthread([this, c] {
       serve(c->socket);
       end_connection(c);
     });
@@ -128,7 +128,7 @@ void LoopbackServer::Impl::open_connection(SocketHandle s) {
 }
 
 void LoopbackServer::Impl::end_connection(std::list<Connection>::iterator c) {
-  std::thread previous;
+  std::jthread previous;
   {
     // Under the lock, so stop() never shuts down a socket number that was closed and reused.
     std::lock_guard lock(mutex);
@@ -147,7 +147,7 @@ void LoopbackServer::Impl::serve(SocketHandle s) {
   for (;;) {
     std::size_t head_end;
     while ((head_end = buffer.find("\r\n\r\n")) == std::string::npos) {
-      if (buffer.size() > kMaxHead || !wait_readable(s, stopping)) return;
+      if (buffer.size() > kMaxHead || !wait_readable(s, stopping.get_token())) return;
       const long n = receive_some(s, chunk, sizeof chunk);
       if (n <= 0) return;
       buffer.append(chunk, static_cast<std::size_t>(n));
@@ -183,7 +183,7 @@ bool LoopbackServer::Impl::answer(SocketHandle s, const std::string& method, con
   } else {
     reply = handler(path);
   }
-  if (stopping) return false;
+  if (stopping.stop_requested()) return false;
   std::uint64_t length = reply.body.size();
   if (!reply.file_path.empty()) {
     const auto size = file_size(reply.file_path);
@@ -215,7 +215,7 @@ bool LoopbackServer::start(Handler handler) {
   impl_->port = listener->port;
   impl_->own_host = "127.0.0.1:" + std::to_string(listener->port);
   try {
-    impl_->acceptor = std::thread([this] { impl_->accept_loop(); });
+    impl_->acceptor = std::jthread([this] { impl_->accept_loop(); });
   } catch (...) {
     close_socket(impl_->listener);
     impl_->listener = kNoSocket;
@@ -227,13 +227,9 @@ bool LoopbackServer::start(Handler handler) {
 int LoopbackServer::port() const { return impl_->port; }
 
 void LoopbackServer::stop() {
-  {
-    std::lock_guard lock(impl_->mutex);
-    impl_->stopping = true;
-  }
-  impl_->changed.notify_all();
+  impl_->stopping.request_stop();  // wakes the acceptor's waits
   if (impl_->acceptor.joinable()) impl_->acceptor.join();
-  std::thread last;
+  std::jthread last;
   {
     std::unique_lock lock(impl_->mutex);
     // Wakes a thread blocked sending to a client that stopped reading.

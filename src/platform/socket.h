@@ -2,10 +2,10 @@
 // Blocking TCP sockets on 127.0.0.1, for the small servers the program runs for its own tools
 // (and the tests for theirs): listen on a port the system picks, accept, read with a way out when
 // the server stops, and send whole buffers or file ranges.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace qz::platform {
@@ -27,9 +27,9 @@ SocketHandle accept_connection(SocketHandle listener);
 // A connection to 127.0.0.1:`port` (small writes go out at once), or kNoSocket.
 SocketHandle connect_to_loopback(int port);
 
-// Waits until the socket is readable (or has a connection to accept); false when `stopping` is
-// set meanwhile or on an error. Looks at `stopping` at least ten times a second.
-bool wait_readable(SocketHandle socket, const std::atomic<bool>& stopping);
+// Waits until the socket is readable (or has a connection to accept); false when a stop is
+// requested meanwhile or on an error. Looks at `stopping` at least ten times a second.
+bool wait_readable(SocketHandle socket, const std::stop_token& stopping);
 
 // Up to `size` bytes into `data`: their number, 0 when the peer closed, below 0 on an error.
 long receive_some(SocketHandle socket, char* data, std::size_t size);

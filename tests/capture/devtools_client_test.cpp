@@ -1,5 +1,6 @@
 // The debugging client's event queue against a scripted connection: a flood of events while the
-// event thread is busy is cut at the bound with a line, and the reader never stops for it.
+// event thread is busy is cut at the bound with a line, and the reader never stops for it; a
+// handler that closes its own client is waited for before the client goes.
 #include "capture/devtools_client.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +100,44 @@ TEST_F(EventQueueFixture, EventsPastTheBoundAreDroppedWithALineAndTheQueueTakesM
     std::lock_guard lock(mutex);
     EXPECT_EQ(delivered, 2 + fits);
   }
+}
+
+// close() on the event thread cannot wait for the thread it runs on; the client's end must, or
+// the handler goes on inside a freed client.
+TEST(DevToolsClientClosing, AHandlerThatClosesItsOwnClientIsWaitedForWhenTheClientGoes) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool closed = false, go_on = false, ended_inside_client = false;
+  DevToolsClient* self = nullptr;
+  platform::MessageHandlers reader;
+  DevToolsClient::Handlers handlers;
+  handlers.on_event = [&](DevToolsEvent&) {
+    self->close();
+    std::unique_lock lock(mutex);
+    closed = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return go_on; });
+    ended_inside_client = !self->connected();  // the client must still be there to ask
+  };
+  std::string error;
+  auto client = DevToolsClient::open(
+      [&](platform::MessageHandlers h, std::string*) {
+        reader = std::move(h);
+        return std::make_unique<ScriptedChannel>();
+      },
+      std::move(handlers), &error);
+  ASSERT_TRUE(client) << error;
+  self = client.get();
+  reader.on_message(R"({"method":"Page.loadEventFired","params":{}})");
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return closed; });
+    go_on = true;
+    changed.notify_all();
+  }
+  client.reset();
+  std::lock_guard lock(mutex);
+  EXPECT_TRUE(ended_inside_client);
 }
 
 }  // namespace

@@ -316,6 +316,36 @@ TEST_F(FileDownloaderTest, TaskNumbersPerUser) {
   EXPECT_TRUE(same_as_served(folder / "a.bin", 1000));
 }
 
+// A task is let go of as it ends, however it ends, so the lists do not grow with past work; its
+// number stays taken and what is asked of it afterwards does nothing.
+TEST_F(FileDownloaderTest, EndedTasksAreLetGoOfAndKeepTheirNumbers) {
+  server.serve_file("/a.bin", 1000, test::pattern_bytes);
+  server.serve_file("/slow.bin", 64 * MiB, test::pattern_bytes, {.bytes_per_second = MiB});
+  struct Case {
+    const char* how;
+    const char* path;
+  };
+  int number = 0;
+  for (const Case c : {Case{"finished", "/a.bin"}, Case{"stopped", "/slow.bin"}, Case{"finished again", "/a.bin"}}) {
+    SCOPED_TRACE(c.how);
+    Reports reports;
+    const int task = downloader.Download(server.base_url() + c.path, test::u8(folder / "file.bin"), 2,
+                                         reports.callback(), user);
+    ASSERT_EQ(task, ++number);
+    EXPECT_EQ(downloader.TasksGoing(user), 1);
+    if (std::string(c.how) == "stopped") {
+      ASSERT_TRUE(reports.wait_progress(1));
+      downloader.Stop(user, task);
+    }
+    ASSERT_TRUE(downloader.Wait(user, task, 60000));
+    EXPECT_EQ(downloader.TasksGoing(user), 0);
+    EXPECT_EQ(downloader.TaskCount(user), number);
+    downloader.Restart(user, task);  // ended: nothing starts again
+    EXPECT_EQ(downloader.TasksGoing(user), 0);
+  }
+  EXPECT_TRUE(same_as_served(folder / "file.bin", 1000));
+}
+
 TEST_F(FileDownloaderTest, TargetWithoutExtensionTakesTheRedirectsFileName) {
   server.serve_file("/a/ffmpeg.exe", 70000, test::pattern_bytes);
   server.route("/get", [](const test::HttpRequest&) {

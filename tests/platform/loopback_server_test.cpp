@@ -29,11 +29,11 @@ std::string exchange(int port, const std::string& request, bool keep_open = fals
   std::string answer;
   if (send_all(s, request.data(), request.size())) {
     char chunk[4096];
-    const std::atomic<bool> never{false};
+    const std::stop_source never;
     for (;;) {
       const std::size_t head_end = answer.find("\r\n\r\n");
       if (keep_open && head_end != std::string::npos && answer.size() >= head_end + 4 + body_bytes) break;
-      if (!wait_readable(s, never)) break;
+      if (!wait_readable(s, never.get_token())) break;
       const long n = receive_some(s, chunk, sizeof chunk);
       if (n <= 0) break;
       answer.append(chunk, static_cast<std::size_t>(n));

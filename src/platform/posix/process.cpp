@@ -294,7 +294,7 @@ class Launcher {
     sigset_t all, old;
     sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &old);
-    std::thread([this] { run(); }).detach();
+    thread_ = std::jthread([this] { run(); });
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
   }
 
@@ -336,6 +336,7 @@ class Launcher {
   std::deque<Request*> queue_;
   std::vector<pid_t> orphans_;
   int keeper_ = -1;  // launcher thread only
+  std::jthread thread_;  // never joined: the launcher is never destroyed (see instance())
 };
 
 int death_signal(WhenWeEnd when) {

@@ -91,8 +91,8 @@ SocketHandle connect_to_loopback(int port) {
   return s;
 }
 
-bool wait_readable(SocketHandle socket, const std::atomic<bool>& stopping) {
-  while (!stopping) {
+bool wait_readable(SocketHandle socket, const std::stop_token& stopping) {
+  while (!stopping.stop_requested()) {
     pollfd p{static_cast<int>(socket), POLLIN, 0};
     const int r = ::poll(&p, 1, 100);
     if (r > 0) return true;

@@ -128,7 +128,8 @@ bool has_display() { return true; }
 void start_working_set_trimmer() {
   static std::once_flag once;
   std::call_once(once, [] {
-    std::thread([] {
+    // Runs as long as the program: its owner is never destroyed, so the thread is never joined.
+    static auto* trimmer = new std::jthread([] {
       HANDLE self = OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId());
       HANDLE timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
       if (!self || !timer) return;
@@ -139,7 +140,8 @@ void start_working_set_trimmer() {
         WaitForSingleObject(timer, INFINITE);
         SetProcessWorkingSetSize(self, 100, 1000);
       }
-    }).detach();
+    });
+    (void)trimmer;
   });
 }
 

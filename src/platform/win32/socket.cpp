@@ -78,8 +78,8 @@ SocketHandle connect_to_loopback(int port) {
   return static_cast<SocketHandle>(s);
 }
 
-bool wait_readable(SocketHandle socket, const std::atomic<bool>& stopping) {
-  while (!stopping) {
+bool wait_readable(SocketHandle socket, const std::stop_token& stopping) {
+  while (!stopping.stop_requested()) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(native(socket), &set);
