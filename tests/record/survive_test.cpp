@@ -5,7 +5,6 @@
 
 #include <mutex>
 
-#include "app/application.h"
 #include "app/logs.h"
 #include "platform/text_codec.h"
 #include "fixtures/relay/live_relay.h"
@@ -16,6 +15,7 @@
 #include "record/live_parts.h"
 #include "record/tool_output.h"
 #include "record/recording_jobs.h"
+#include "support/recording_rig.h"
 #include "ui/headless/headless_desktop.h"
 
 #ifdef __linux__
@@ -56,45 +56,23 @@ class DisplayHistory final : public app::WindowObserver {
   std::string last_, shown_;
 };
 
-struct SurviveTest : ::testing::Test {
-  test::TempFolder folder;
-  app::WindowModel window;
+struct SurviveTest : test::RecordingRig {
   DisplayHistory history{window};
-  ui::HeadlessDesktop desktop;
-  std::unique_ptr<app::Application> app;
-  std::string ffmpeg = test::test_ffmpeg();
-  std::string own_tool;  // the program folder's ffmpeg, which the jobs run
 
   void SetUp() override {
-    if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
-#ifdef _WIN32
-    own_tool = test::u8(folder / "ffm.exe");
-#else
-    own_tool = test::u8(folder / "ffmpeg");
+    RecordingRig::SetUp();
+    if (IsSkipped()) return;
+#ifndef _WIN32
+    copy_tool_into_program_folder();  // the recorders are found by their program
 #endif
-    std::filesystem::copy_file(test::from_u8(ffmpeg), test::from_u8(own_tool));
   }
-  void TearDown() override { app.reset(); }
 
   // The settings a user would write into data/config.ini, for the cases that are about them.
   void configure(const std::string& lines) {
     std::filesystem::create_directories(folder / "data");
     test::write_bytes(folder / "data" / "config.ini", "[config]\r\n" + lines);
   }
-  void open() {
-    app = std::make_unique<app::Application>(window, desktop, folder.str());
-    install(*app);
-    desktop.run_on_ui([&] { app->window_created(); });
-  }
-  void click(const char* name) {
-    desktop.run_on_ui([&] { window.click(name); });
-  }
-  std::string display() const { return history.shown(); }
-  bool display_shows(const std::string& what, std::chrono::milliseconds timeout = 30s) {
-    return ui::HeadlessDesktop::wait_until([&] { return display().find(what) != std::string::npos; }, timeout);
-  }
-  std::string down(const std::string& name) const { return platform::join_path(window.text("编辑框_下载目录"), name); }
-  std::optional<double> duration(const std::string& file) { return test::playable_duration(ffmpeg, file); }
+  std::string display() const override { return history.shown(); }
   std::vector<platform::RunningProcess> recorders() { return platform::processes_running_program(own_tool); }
 
   // Starts a live recording from the relay; the moment its stream flows. ffmpeg reads the stream

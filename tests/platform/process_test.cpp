@@ -5,7 +5,7 @@
 #include <windows.h>
 #endif
 
-#include "media_fixture.h"
+#include "record/media_fixture.h"
 #include "record/tool_runner.h"
 
 namespace qz::record {

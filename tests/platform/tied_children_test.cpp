@@ -5,7 +5,7 @@
 #include <csignal>
 #include <sstream>
 
-#include "media_fixture.h"
+#include "record/media_fixture.h"
 #include "platform/browser.h"
 #include "ui/headless/headless_desktop.h"
 

@@ -12,7 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/application.h"
 #include "fixtures/hls_cdn.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -20,6 +19,7 @@
 #include "record/hls_replay.h"
 #include "record/install.h"
 #include "record/recording_jobs.h"
+#include "support/recording_rig.h"
 #include "ui/headless/headless_desktop.h"
 
 namespace qz::record {
@@ -57,35 +57,19 @@ std::optional<MediaSummary> summary(const std::string& ffmpeg, const std::string
   return s;
 }
 
-struct ReplayTest : ::testing::Test {
-  test::TempFolder folder;
-  app::WindowModel window;
-  ui::HeadlessDesktop desktop;
-  std::unique_ptr<app::Application> app;
-  std::string ffmpeg = test::test_ffmpeg();
+struct ReplayTest : test::RecordingRig {
   test::HttpServer server;
   std::unique_ptr<test::HlsCdn> cdn;
 
+  ReplayTest() { display_wait = 60s; }
   void SetUp() override {
-    if (ffmpeg.empty()) GTEST_SKIP() << "no ffmpeg on this machine";
-#ifdef _WIN32
-    std::filesystem::copy_file(test::from_u8(ffmpeg), folder / "ffm.exe");
-#endif
+    RecordingRig::SetUp();
+    if (IsSkipped()) return;
     cdn = std::make_unique<test::HlsCdn>(server, ffmpeg, folder / "cdn");
-    app = std::make_unique<app::Application>(window, desktop, folder.str());
-    install(*app);
-    desktop.run_on_ui([&] { app->window_created(); });
+    open();
   }
-  void TearDown() override { app.reset(); }
 
-  void click() {
-    desktop.run_on_ui([&] { window.click(kReplayButton); });
-  }
-  std::string display() const { return window.text(kDisplayBox); }
-  bool display_shows(const std::string& what, std::chrono::milliseconds timeout = 60s) {
-    return ui::HeadlessDesktop::wait_until([&] { return display().find(what) != std::string::npos; }, timeout);
-  }
-  std::string down(const std::string& name) const { return platform::join_path(window.text("编辑框_下载目录"), name); }
+  void click() { RecordingRig::click(kReplayButton); }
 
   // Downloads `address` with the replay button to its end, resets the button, and returns what
   // the display box showed before that reset.
