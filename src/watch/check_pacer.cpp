@@ -47,23 +47,22 @@ std::optional<std::string> CheckPacer::next_check(Ms now) {
   if (paused(now) || open_.size() >= static_cast<std::size_t>(rules_.tabs)) return std::nullopt;
   if (last_load_ && now < *last_load_ + rules_.gap) return std::nullopt;
   // Rooms not yet checked first (each within its first round), then the one due longest.
-  const std::string* pick = nullptr;
-  const RoomState* picked = nullptr;
-  for (const auto& [room, state] : rooms_) {
-    if (!state.due || *state.due > now || open_.contains(room)) continue;
-    if (!picked || std::pair(state.checked, *state.due) < std::pair(picked->checked, *picked->due)) {
-      pick = &room;
-      picked = &state;
-    }
+  auto pick = rooms_.end();
+  for (auto it = rooms_.begin(); it != rooms_.end(); ++it) {
+    const RoomState& state = it->second;
+    if (!state.due || *state.due > now || open_.contains(it->first)) continue;
+    if (pick == rooms_.end() ||
+        std::pair(state.checked, *state.due) < std::pair(pick->second.checked, *pick->second.due))
+      pick = it;
   }
-  if (!pick) return std::nullopt;
-  RoomState& state = rooms_[*pick];
+  if (pick == rooms_.end()) return std::nullopt;
+  RoomState& state = pick->second;
   state.due.reset();
   state.checked = true;
   state.check_started = now;
-  open_.insert(*pick);
+  open_.insert(pick->first);
   last_load_ = now;
-  return *pick;
+  return pick->first;
 }
 
 void CheckPacer::check_done(const std::string& room, CheckOutcome outcome, Ms now) {
